@@ -1,0 +1,115 @@
+#include "probes.h"
+
+#include <cstring>
+#include <new>
+
+namespace korvel {
+namespace {
+
+const char kDeviceNamespace[] = "\\\\.\\";
+
+uint32_t readU32(const unsigned char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);  // records are little-endian, as is every target
+    return v;
+}
+
+// Counts the used entries of a layout image, never looking past its end
+// whatever PartitionCount claims.
+int countUsedEntries(const std::vector<unsigned char>& layout) {
+    const uint32_t claimed = readU32(layout.data() + kLayoutPartitionCount);
+    const std::size_t fitting = (layout.size() - kLayoutHeadSize) / kLayoutEntrySize;
+    const std::size_t entries = claimed < fitting ? claimed : fitting;
+    int used = 0;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const unsigned char type = layout[kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType];
+        if (type != 0x00 && type != 0x0F) ++used;  // empty slot, PARTITION_XINT13_EXTENDED
+    }
+    return used;
+}
+
+// A root list larger than this is a lying answer, treated like an allocation failure.
+constexpr uint32_t kMaxDriveStringsLength = 1u << 20;
+
+}  // namespace
+
+int isExternalDrive(DevicePlatform& platform, const char* volume) {
+    if (volume == nullptr) return kUndetermined;
+    UniqueDevice device(platform, platform.createFile(kDeviceNamespace + std::string(volume), kAccessReadWrite));
+    if (!device.valid()) return kUndetermined;
+    unsigned char info[kHotplugInfoSize] = {};
+    const bool ok = platform.deviceIoControl(device.get(), kIoctlStorageGetHotplugInfo, info, sizeof info);
+    device.close();
+    if (!ok) return kUndetermined;
+    // MediaHotplug alone does not make a device external.
+    if (info[kHotplugMediaRemovable] != 0 || info[kHotplugDeviceHotplug] != 0) return kExternal;
+    return kInternal;
+}
+
+int countPhysicalDrives(DevicePlatform& platform) {
+    int count = 0;
+    for (;;) {
+        UniqueDevice disk(platform,
+                          platform.createFile(kDeviceNamespace + std::string("PhysicalDrive") + std::to_string(count),
+                                              kAccessNone));
+        if (!disk.valid()) return count;
+        ++count;
+    }
+}
+
+int countPartitions(DevicePlatform& platform, int diskNumber) {
+    UniqueDevice disk(platform, platform.createFile(kDeviceNamespace + std::string("PhysicalDrive") +
+                                                        std::to_string(diskNumber),
+                                                    kAccessNone));
+    if (!disk.valid()) return -1;
+    for (int k = 0; k < kLayoutBufferTries; ++k) {
+        std::vector<unsigned char> layout(kFirstLayoutBufferSize + kLayoutBufferStep * static_cast<std::size_t>(k));
+        if (platform.deviceIoControl(disk.get(), kIoctlDiskGetDriveLayoutEx, layout.data(),
+                                     static_cast<uint32_t>(layout.size()))) {
+            disk.close();
+            return countUsedEntries(layout);
+        }
+    }
+    return -1;
+}
+
+std::optional<std::vector<std::string>> listDriveRoots(DevicePlatform& platform) {
+    char probe[5] = {};
+    const uint32_t needed = platform.getLogicalDriveStrings(sizeof probe, probe);
+    if (needed > kMaxDriveStringsLength) return std::nullopt;
+
+    std::vector<char> buffer(static_cast<std::size_t>(needed) + 2, '\0');
+    if (platform.getLogicalDriveStrings(static_cast<uint32_t>(buffer.size()), buffer.data()) == 0) {
+        return std::nullopt;
+    }
+    // NUL-terminated strings up to the first empty one; a string that runs
+    // into the end of the buffer ends there.
+    std::vector<std::string> roots;
+    std::size_t pos = 0;
+    while (pos < buffer.size() && buffer[pos] != '\0') {
+        std::size_t end = pos;
+        while (end < buffer.size() && buffer[end] != '\0') ++end;
+        roots.emplace_back(buffer.data() + pos, end - pos);
+        pos = end + 1;
+    }
+    return roots;
+}
+
+std::optional<std::string> findDriveLetter(DevicePlatform& platform, int diskNumber, int partitionNumber) {
+    const auto roots = listDriveRoots(platform);
+    if (!roots) return std::nullopt;
+    for (const std::string& root : *roots) {
+        UniqueDevice volume(platform, platform.createFile(kDeviceNamespace + root.substr(0, 1) + ":", kAccessNone));
+        if (!volume.valid()) continue;
+        unsigned char number[kDeviceNumberSize] = {};
+        if (!platform.deviceIoControl(volume.get(), kIoctlStorageGetDeviceNumber, number, sizeof number)) continue;
+        // Signed arguments against the unsigned fields, bit for bit.
+        if (readU32(number + kDeviceNumberDevice) == static_cast<uint32_t>(diskNumber) &&
+            readU32(number + kDeviceNumberPartition) == static_cast<uint32_t>(partitionNumber)) {
+            return root;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace korvel

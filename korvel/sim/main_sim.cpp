@@ -1,0 +1,33 @@
+// korvel on a simulated machine: the description named by KORVEL_MACHINE, or
+// the built-in one.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "../entry.h"
+#include "machine_loader.h"
+#include "simulated_machine.h"
+
+int main(int argc, char** argv) {
+    const char* file = std::getenv("KORVEL_MACHINE");
+    std::string text = korvel::sim::defaultMachineJson();
+    const std::string name = file != nullptr ? file : "(built-in machine)";
+    if (file != nullptr) {
+        std::ifstream in(file, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad()) {
+            std::fprintf(stderr, "korvel: %s: cannot be read\n", name.c_str());
+            return 0;
+        }
+    }
+    auto parsed = korvel::sim::parseMachine(text);
+    if (const auto* reason = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "korvel: %s: %s\n", name.c_str(), reason->c_str());
+        return 0;
+    }
+    korvel::sim::SimulatedMachine machine(std::move(std::get<korvel::sim::MachineDescription>(parsed)));
+    korvel::StdoutConsole console;
+    korvel::Machine platforms{machine, machine, console};
+    return korvel::korvelMain(argc, argv, platforms);
+}

@@ -1,0 +1,12 @@
+// korvel.exe: the search over the machine it runs on.
+#include "../entry.h"
+#include "win32_device_platform.h"
+#include "win32_wmi_platform.h"
+
+int main(int argc, char** argv) {
+    korvel::Win32DevicePlatform devices;
+    korvel::Win32WmiPlatform wmi;
+    korvel::StdoutConsole console;
+    korvel::Machine machine{devices, wmi, console};
+    return korvel::korvelMain(argc, argv, machine);
+}
