@@ -122,6 +122,7 @@ ComObject connectWmi(WmiPlatform& wmi) {
     HResult result;
     {
         UniqueBstr ns(wmi, KORVEL_OLESTR("root\\cimv2"));
+        if (ns.get() == nullptr) return nullptr;
         result = wmi.connectServer(locator.get(), ns.get(), services.put());
     }
     if (result == S_OK) setProxyBlanket(wmi, services.get());

@@ -54,7 +54,10 @@ SimulatedMachine::SimulatedMachine(MachineDescription description) : description
 
 SimulatedMachine::~SimulatedMachine() = default;
 
-bool SimulatedMachine::failNow() { return ++failableCalls_ == failAt_; }
+bool SimulatedMachine::failNow(const char* call) {
+    const bool counted = ++failableCalls_ == failAt_;
+    return (failWhen && failWhen(call)) || counted;
+}
 
 void SimulatedMachine::note(const std::string& line) { log_.push_back(line); }
 
@@ -75,7 +78,7 @@ std::vector<std::string> SimulatedMachine::problems() const {
 DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t access) {
     ++counts_.createFile;
     note("CreateFileA " + path + " " + hex(access));
-    if (failNow()) return invalidDeviceHandle();
+    if (failNow("createFile")) return invalidDeviceHandle();
 
     OpenDevice device{};
     if (const auto disk = diskOfPath(path)) {
@@ -128,7 +131,7 @@ bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void*
         misuse_.push_back("DeviceIoControl on a handle that is not open");
         return false;
     }
-    if (failNow()) return false;
+    if (failNow("deviceIoControl")) return false;
     auto* bytes = static_cast<unsigned char*>(out);
     const OpenDevice device = found->second;
 
@@ -169,7 +172,7 @@ void SimulatedMachine::closeHandle(DeviceHandle handle) {
 uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer) {
     ++counts_.getLogicalDriveStrings;
     note("GetLogicalDriveStringsA " + std::to_string(length));
-    if (failNow()) return 0;
+    if (failNow("getLogicalDriveStrings")) return 0;
     if (driveStringsAnswer) return driveStringsAnswer(length, buffer);
     std::string list;
     for (const VolumeDescription& volume : description_.volumes) list += volume.root + '\0';
@@ -181,7 +184,7 @@ uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer)
 
 std::optional<std::string> SimulatedMachine::getEnvironmentVariable(const std::string& name) {
     note("GetEnvironmentVariableA " + name);
-    if (failNow() || name != "SystemDrive") return std::nullopt;
+    if (failNow("getEnvironmentVariable") || name != "SystemDrive") return std::nullopt;
     return description_.systemDrive;
 }
 
@@ -195,7 +198,7 @@ void SimulatedMachine::coInitialize() {
 uint32_t SimulatedMachine::getSystemDirectory(char* buffer, uint32_t size) {
     ++counts_.getSystemDirectory;
     note("GetSystemDirectoryA " + std::to_string(size));
-    if (failNow()) return 0;
+    if (failNow("getSystemDirectory")) return 0;
     const std::string& directory = description_.systemDirectory;
     if (size <= directory.size()) return static_cast<uint32_t>(directory.size() + 1);
     std::memcpy(buffer, directory.c_str(), directory.size() + 1);
@@ -210,7 +213,7 @@ void SimulatedMachine::appendText(char* buffer, const char* text) {
 ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
     ++counts_.loadLibrary;
     note(std::string("LoadLibraryExA ") + path);
-    if (failNow() || !equalsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
+    if (failNow("loadLibrary") || !equalsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
     ++modules_;
     return reinterpret_cast<ModuleHandle>(uintptr_t{0x7FF00000});
 }
@@ -218,7 +221,7 @@ ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
 ProcAddress SimulatedMachine::getProcAddress(ModuleHandle module, const char* name) {
     note(std::string("GetProcAddress ") + name);
     if (modules_ == 0 || module == nullptr) misuse_.push_back("GetProcAddress without a loaded module");
-    if (failNow() || std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
+    if (failNow("getProcAddress") || std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
     return reinterpret_cast<ProcAddress>(uintptr_t{0x7FF01000});
 }
 
@@ -258,7 +261,7 @@ HResult SimulatedMachine::createLocator(ComObject* locator) {
     ++counts_.createLocator;
     note("CoCreateInstance WbemLocator");
     *locator = nullptr;
-    if (failNow()) return kWbemErrorFailed;
+    if (failNow("createLocator")) return kWbemErrorFailed;
     *locator = newObject(Kind::kLocator);
     return S_OK;
 }
@@ -267,7 +270,7 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
     ++counts_.connectServer;
     note("ConnectServer " + narrow(ns));
     *services = nullptr;
-    if (find(locator, Kind::kLocator, "ConnectServer") == nullptr || failNow()) return kWbemErrorFailed;
+    if (find(locator, Kind::kLocator, "ConnectServer") == nullptr || failNow("connectServer")) return kWbemErrorFailed;
     if (ns == nullptr || strings_.count(ns) == 0) {
         misuse_.push_back("ConnectServer with a namespace that is not a live BSTR");
         return kWbemErrorInvalidNamespace;
@@ -281,7 +284,7 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
 HResult SimulatedMachine::queryClientSecurity(ComObject services, ComObject* security) {
     note("QueryInterface IClientSecurity");
     *security = nullptr;
-    if (find(services, Kind::kServices, "QueryInterface") == nullptr || failNow()) return E_NOINTERFACE;
+    if (find(services, Kind::kServices, "QueryInterface") == nullptr || failNow("queryClientSecurity")) return E_NOINTERFACE;
     *security = newObject(Kind::kClientSecurity);
     return S_OK;
 }
@@ -299,12 +302,13 @@ HResult SimulatedMachine::createInstanceEnum(ComObject services, Bstr className,
     ++counts_.createInstanceEnum;
     note("CreateInstanceEnum " + narrow(className));
     *enumerator = nullptr;
-    if (find(services, Kind::kServices, "CreateInstanceEnum") == nullptr || failNow()) return kWbemErrorFailed;
+    if (find(services, Kind::kServices, "CreateInstanceEnum") == nullptr || failNow("createInstanceEnum")) return kWbemErrorFailed;
     if (className == nullptr || strings_.count(className) == 0) {
         misuse_.push_back("CreateInstanceEnum with a class name that is not a live BSTR");
         return kWbemErrorFailed;
     }
     if (narrow(className) != "Win32_DiskPartition") return static_cast<HResult>(0x80041010u);  // WBEM_E_INVALID_CLASS
+    if (beforeEnumeration) beforeEnumeration(counts_.createInstanceEnum, description_);
     *enumerator = newObject(Kind::kEnumerator);
     return S_OK;
 }
@@ -316,7 +320,7 @@ HResult SimulatedMachine::next(ComObject enumerator, int32_t timeoutMs, ComObjec
     *returned = 0;
     Object* state = find(enumerator, Kind::kEnumerator, "Next");
     if (state == nullptr) return kWbemErrorFailed;
-    const bool fail = failNow();
+    const bool fail = failNow("next");
     if (state->position >= description_.partitions.size()) return fail ? kWbemErrorFailed : S_FALSE;
     const std::size_t index = state->position++;
     *object = newObject(Kind::kInstance, index);
@@ -330,7 +334,7 @@ HResult SimulatedMachine::get(ComObject object, const OleChar* name, Variant* va
     note("Get " + narrow(name));
     Object* instance = find(object, Kind::kInstance, "Get");
     if (value->vt != VT_EMPTY) misuse_.push_back("Get into a VARIANT that still holds a value");
-    if (instance == nullptr || failNow()) return kWbemErrorFailed;
+    if (instance == nullptr || failNow("get")) return kWbemErrorFailed;
     const auto& properties = description_.partitions[instance->position];
     const auto property = properties.find(narrow(name));
     if (property == properties.end()) return static_cast<HResult>(0x80041002u);  // WBEM_E_NOT_FOUND
@@ -368,7 +372,7 @@ void SimulatedMachine::release(ComObject object) {
 }
 
 Bstr SimulatedMachine::sysAllocString(const OleChar* text) {
-    if (failNow() || text == nullptr) return nullptr;
+    if (failNow("sysAllocString") || text == nullptr) return nullptr;
     auto copy = std::make_unique<std::u16string>(text);
     Bstr bstr = copy->data();
     strings_[bstr] = std::move(copy);

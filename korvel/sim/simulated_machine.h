@@ -41,8 +41,8 @@ public:
 
     MachineDescription& description() { return description_; }
 
-    // Makes the k-th call that can fail (1-based) fail; 0 fails none.
-    void failCall(int k) { failAt_ = k; }
+    // Makes the k-th call from now on that can fail (1-based) fail; 0 fails none.
+    void failCall(int k) { failAt_ = k == 0 ? 0 : failableCalls_ + k; }
     int failableCalls() const { return failableCalls_; }
     const CallCounts& counts() const { return counts_; }
     // Every call, one line each, for tests that check arguments and order.
@@ -53,6 +53,10 @@ public:
     // Optional replacements of platform answers, for tests and fuzzing.
     std::function<bool(int disk, unsigned char* out, uint32_t size)> layoutAnswer;
     std::function<uint32_t(uint32_t length, char* buffer)> driveStringsAnswer;
+    // Fails the calls it says yes to, by the platform method's name ("next", "get", ...).
+    std::function<bool(const std::string& call)> failWhen;
+    // Called as each enumeration opens (1, 2, 3, ...), so instances can come and go.
+    std::function<void(int enumeration, MachineDescription&)> beforeEnumeration;
 
     // DevicePlatform
     DeviceHandle createFile(const std::string& path, uint32_t access) override;
@@ -94,7 +98,7 @@ private:
         std::size_t position;  // enumerator: next instance; instance: its index
     };
 
-    bool failNow();
+    bool failNow(const char* call);
     void note(const std::string& line);
     ComObject newObject(Kind kind, std::size_t position = 0);
     Object* find(ComObject object, Kind kind, const char* call);

@@ -1,0 +1,236 @@
+// The boot-partition query against a simulated WMI.
+#include "boot_query.h"
+#include "machine_fixture.h"
+
+namespace korvel::test {
+namespace {
+
+using sim::SimulatedMachine;
+
+struct Answer {
+    bool boot;
+    std::string output;
+};
+
+Answer ask(SimulatedMachine& machine, int disk, int partition) {
+    CapturingConsole console;
+    const bool boot = isBootPartition(machine, console, disk, partition);
+    return {boot, console.text()};
+}
+
+TEST(BootQuery, PartitionNumbersFollowNumericOffsetOrder) {
+    SimulatedMachine machine(describe(R"({"wmi": [
+        {"DiskIndex": 0, "StartingOffset": "4294967296", "BootPartition": false},
+        {"DiskIndex": 1, "StartingOffset": "512", "BootPartition": true},
+        {"DiskIndex": 0, "StartingOffset": "65536", "BootPartition": false},
+        {"DiskIndex": 0, "StartingOffset": "1048576", "BootPartition": true}]})"));
+    EXPECT_EQ(ask(machine, 0, 1).output,
+              "Expected starting offset=65536\nChecking entry at starting offset=65536\nBoot Partition = 0\n");
+    const Answer second = ask(machine, 0, 2);
+    EXPECT_TRUE(second.boot);
+    EXPECT_EQ(second.output,
+              "Expected starting offset=1048576\nChecking entry at starting offset=1048576\nBoot Partition = 1\n");
+    EXPECT_EQ(ask(machine, 0, 3).output, "Expected starting offset=4294967296\n"
+                                         "Checking entry at starting offset=4294967296\nBoot Partition = 0\n");
+    EXPECT_TRUE(ask(machine, 1, 1).boot);
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, EachQueryIsOneConnectionAndThreeEnumerations) {
+    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "1048576", "BootPartition": true}]})"));
+    EXPECT_TRUE(ask(machine, 0, 1).boot);
+    EXPECT_TRUE(ask(machine, 0, 1).boot);
+    const auto& counts = machine.counts();
+    EXPECT_EQ(counts.coInitialize, 2);
+    EXPECT_EQ(counts.createLocator, 2);
+    EXPECT_EQ(counts.connectServer, 2);
+    EXPECT_EQ(counts.setBlanket, 2);
+    EXPECT_EQ(counts.createInstanceEnum, 6);
+    EXPECT_EQ(counts.coInitializeSecurity, 2);  // the refused repeat changes nothing
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, MakesTheCallsWithTheirArguments) {
+    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    ask(machine, 0, 1);
+    const std::vector<std::string> head(machine.log().begin(), machine.log().begin() + 11);
+    EXPECT_EQ(head, (std::vector<std::string>{"CoInitialize", "GetSystemDirectoryA 260", "lstrcatA \\ole32.dll",
+                                              "LoadLibraryExA C:\\Windows\\system32\\ole32.dll",
+                                              "GetProcAddress CoInitializeSecurity", "CoInitializeSecurity 2 2 0",
+                                              "FreeLibrary", "CoCreateInstance WbemLocator", "ConnectServer root\\cimv2",
+                                              "QueryInterface IClientSecurity", "SetBlanket 10 0 2 3 0"}));
+    EXPECT_EQ(machine.log()[11], "CreateInstanceEnum Win32_DiskPartition");
+    EXPECT_EQ(machine.log()[12], "Next 2000");
+}
+
+TEST(BootQuery, LongSystemDirectoryIsAskedForAgainWithItsSize) {
+    auto description = describe(R"({"wmi": []})");
+    description.systemDirectory = "C:\\" + std::string(300, 'w');
+    SimulatedMachine machine(description);
+    ask(machine, 0, 1);
+    EXPECT_EQ(machine.log()[1], "GetSystemDirectoryA 260");
+    EXPECT_EQ(machine.log()[2], "GetSystemDirectoryA 304");
+    EXPECT_EQ(machine.counts().coInitializeSecurity, 1);
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, SecuritySetUpIsSkippedWhenTheSystemDirectoryIsUnknown) {
+    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    machine.failCall(1);  // GetSystemDirectoryA answers 0
+    EXPECT_TRUE(ask(machine, 0, 1).boot);
+    EXPECT_EQ(machine.counts().loadLibrary, 0);
+    EXPECT_EQ(machine.counts().coInitializeSecurity, 0);
+}
+
+TEST(BootQuery, DiskFilterTakesUnreadableAndOddlyTypedDiskIndexAsTheDisk) {
+    SimulatedMachine machine(describe(R"({"wmi": [
+        {"StartingOffset": "100", "BootPartition": true},
+        {"DiskIndex": "0", "StartingOffset": "200", "BootPartition": true},
+        {"DiskIndex": 2, "StartingOffset": "50", "BootPartition": true}]})"));
+    EXPECT_EQ(ask(machine, 0, 1).output,
+              "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 1\n");
+    EXPECT_EQ(ask(machine, 5, 2).output,
+              "Expected starting offset=200\nChecking entry at starting offset=200\nBoot Partition = 1\n");
+    EXPECT_TRUE(ask(machine, 2, 1).boot);
+}
+
+TEST(BootQuery, BootPartitionOutsideTheExpectedOffsetLeavesTheAnswerFalse) {
+    SimulatedMachine machine(describe(R"({"wmi": [
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
+        {"DiskIndex": 0, "StartingOffset": "200", "BootPartition": true}]})"));
+    const Answer answer = ask(machine, 0, 1);
+    EXPECT_FALSE(answer.boot);
+    EXPECT_EQ(answer.output,
+              "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 0\n");
+}
+
+TEST(BootQuery, LastEntryAtTheExpectedOffsetDecides) {
+    SimulatedMachine trueLast(describe(R"({"wmi": [
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true}]})"));
+    const Answer a = ask(trueLast, 0, 1);
+    EXPECT_TRUE(a.boot);
+    EXPECT_EQ(a.output, "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 0\n"
+                        "Checking entry at starting offset=100\nBoot Partition = 1\n");
+    SimulatedMachine unreadableLast(describe(R"({"wmi": [
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true},
+        {"DiskIndex": 0, "StartingOffset": "100"}]})"));
+    const Answer b = ask(unreadableLast, 0, 1);
+    EXPECT_FALSE(b.boot);
+    EXPECT_EQ(b.output, "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 1\n"
+                        "Checking entry at starting offset=100\n");
+}
+
+TEST(BootQuery, OnlyVariantTrueTypedAsBoolCounts) {
+    SimulatedMachine machine(describe(R"({"wmi": [
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": 1},
+        {"DiskIndex": 1, "StartingOffset": "100", "BootPartition": null},
+        {"DiskIndex": 2, "StartingOffset": "100", "BootPartition": true}]})"));
+    const Answer integer = ask(machine, 0, 1);
+    EXPECT_FALSE(integer.boot);
+    EXPECT_EQ(integer.output, "Expected starting offset=100\nChecking entry at starting offset=100\n");
+    EXPECT_FALSE(ask(machine, 1, 1).boot);
+    EXPECT_EQ(ask(machine, 2, 1).output,
+              "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 1\n");
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, UnreadableOffsetIsCountedButNotStoredAndTakenAsExpected) {
+    SimulatedMachine machine(describe(R"({"wmi": [
+        {"DiskIndex": 0, "BootPartition": true},
+        {"DiskIndex": 0, "StartingOffset": 300, "BootPartition": true},
+        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false}]})"));
+    // Three counted, one stored: partition 1 is offset 100; the unreadable
+    // and the integer-typed offsets both take part in the checking pass.
+    const Answer first = ask(machine, 0, 1);
+    EXPECT_EQ(first.output, "Expected starting offset=100\nBoot Partition = 1\nBoot Partition = 1\n"
+                            "Checking entry at starting offset=100\nBoot Partition = 0\n");
+    EXPECT_FALSE(first.boot);
+    // Partitions beyond the offsets actually stored: false, silent.
+    EXPECT_EQ(ask(machine, 0, 2).output, "");
+    EXPECT_FALSE(ask(machine, 0, 2).boot);
+    EXPECT_EQ(machine.counts().createInstanceEnum, 9 - 2);  // no checking pass for partition 2
+}
+
+TEST(BootQuery, UnparsableOffsetsAreNeitherStoredNorChecked) {
+    for (const char* text : {"", "12a", "-5", " 5", "+5", "18446744073709551616", "000000000000000000001",
+                             "\u0661\u0662"}) {
+        SimulatedMachine machine(describe(std::string(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": ")") + text +
+                                          R"(", "BootPartition": true}, {"DiskIndex": 0, "StartingOffset": "7",
+                                          "BootPartition": false}]})"));
+        const Answer answer = ask(machine, 0, 1);
+        EXPECT_FALSE(answer.boot) << text;
+        EXPECT_EQ(answer.output, "Expected starting offset=7\nChecking entry at starting offset=7\nBoot Partition = 0\n")
+            << text;
+        EXPECT_EQ(ask(machine, 0, 2).output, "") << text;
+        expectNothingHeld(machine);
+    }
+    SimulatedMachine largest(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "18446744073709551615",
+                                          "BootPartition": true}]})"));
+    EXPECT_EQ(ask(largest, 0, 1).output, "Expected starting offset=18446744073709551615\n"
+                                         "Checking entry at starting offset=18446744073709551615\nBoot Partition = 1\n");
+}
+
+TEST(BootQuery, OutOfRangePartitionNumbersAnswerFalseSilently) {
+    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    for (int partition : {0, -1, 2, 2147483647}) {
+        const Answer answer = ask(machine, 0, partition);
+        EXPECT_FALSE(answer.boot);
+        EXPECT_EQ(answer.output, "");
+    }
+    EXPECT_EQ(ask(machine, 3, 1).output, "");  // no entry of the disk at all
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, CollectingNeverStoresMoreThanCounted) {
+    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "500", "BootPartition": false}]})"));
+    machine.beforeEnumeration = [](int enumeration, sim::MachineDescription& description) {
+        if (enumeration == 2) {  // two more partitions appear before the collecting pass
+            auto extra = describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true},
+                                              {"DiskIndex": 0, "StartingOffset": "50", "BootPartition": true}]})");
+            description.partitions.insert(description.partitions.begin(), extra.partitions.begin(),
+                                          extra.partitions.end());
+        }
+    };
+    const Answer answer = ask(machine, 0, 1);
+    EXPECT_EQ(answer.output, "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 1\n");
+    expectNothingHeld(machine);
+}
+
+TEST(BootQuery, FailuresOfEachPass) {
+    const std::string wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
+    SimulatedMachine unreachable(describe(R"({"wmi": null})"));
+    EXPECT_EQ(ask(unreachable, 0, 1).output, "");
+    EXPECT_EQ(unreachable.counts().createInstanceEnum, 0);
+    expectNothingHeld(unreachable);
+
+    for (int pass = 1; pass <= 3; ++pass) {
+        SimulatedMachine machine(describe(wmi));
+        machine.beforeEnumeration = [&machine, pass](int enumeration, sim::MachineDescription&) {
+            if (enumeration == pass) machine.failCall(1);  // the Next right after
+        };
+        const Answer answer = ask(machine, 0, 1);
+        EXPECT_FALSE(answer.boot) << pass;
+        expectNothingHeld(machine);
+    }
+}
+
+TEST(BootQuery, EnumerationThatCannotBeOpened) {
+    const std::string wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
+    const char* outputs[] = {"", "", "Expected starting offset=0\n"};
+    for (int failing = 1; failing <= 3; ++failing) {
+        SimulatedMachine machine(describe(wmi));
+        int opened = 0;
+        machine.failWhen = [&](const std::string& call) {
+            return call == "createInstanceEnum" && ++opened == failing;
+        };
+        const Answer answer = ask(machine, 0, 1);
+        EXPECT_FALSE(answer.boot);
+        EXPECT_EQ(answer.output, outputs[failing - 1]);
+        EXPECT_EQ(machine.counts().createInstanceEnum, failing) << "no pass after a failed one";
+        expectNothingHeld(machine);
+    }
+}
+
+}  // namespace
+}  // namespace korvel::test
