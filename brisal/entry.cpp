@@ -1,0 +1,96 @@
+#include "entry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int debugPrinting = 0;
+
+namespace brisal {
+namespace {
+
+const char kBanner[] = "brisal - Service Partition and Virtual Partition tool";
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// "-x" in either case; characters after the letter are not looked at.
+bool isSwitch(const char* argument, char letter) {
+    return argument[0] == '-' && lowerAscii(argument[1]) == letter;
+}
+
+void debugWrite(Output& out, const std::string& text) {
+    if (debugPrinting == 1 && !text.empty()) out.write(text);
+}
+
+int usage(Output& out) {
+    printUsage(out);
+    return 1;
+}
+
+}  // namespace
+
+void StdoutOutput::write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void printUsage(Output& out) {
+    debugWrite(out, "If no parameter is supplied this help is displayed\n\r");
+    debugWrite(out, " -m   mounts the Service Partition\n\r");
+    debugWrite(out, " -f   finds a mounted Service Partition\n\r");
+    debugWrite(out, " -r   unmounts the Service Partition\n\r");
+    debugWrite(out, " -v   locks the Virtual Partition\n\r");
+    debugWrite(out, " -u   unlocks the Virtual Partition\n\r");
+    debugWrite(out, " -d   Prints out lots of debug information\n\r");
+}
+
+int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output& out) {
+    out.write(std::string("\n\r") + kBanner + "\n\r");
+    out.write("\n\r");
+    if (argc < 2) return usage(out);
+    if (argc >= 3 && isSwitch(argv[2], 'd')) {
+        debugPrinting = 1;
+        out.write("Debug Printing enabled\n\r");
+    }
+    const char* option = argv[1];
+    if (option[0] != '-') return usage(out);
+
+    char mountPoint[kMountPointCapacity] = {};
+    int result = 0;
+    std::string success;
+    std::string failure;
+    switch (lowerAscii(option[1])) {
+    case 'r':
+        result = ostrum.umountSP();
+        success = "Service Partition unmounted\n\r";
+        break;
+    case 'v':
+        result = ostrum.lockVirP();
+        success = "Virtual Partition locked\n\r";
+        break;
+    case 'u':
+        result = ostrum.unlockVirP();
+        success = "Virtual Partition unlocked\n\r";
+        break;
+    case 'f':
+        result = ostrum.findMountedSP(mountPoint, kMountPointCapacity);
+        failure = "No Mounted Service Partition found\n\r";
+        break;
+    case 'm':
+        result = ostrum.mountSP(mountPoint, kMountPointCapacity);
+        failure = "Mount Service Partition failed\n\r";
+        break;
+    default:
+        return usage(out);
+    }
+    if (result == 0) {
+        debugWrite(out, failure);
+        return 1;
+    }
+    if (success.empty()) {
+        // The library may leave no terminator: print no further than the buffer.
+        const std::string where(mountPoint, strnlen(mountPoint, kMountPointCapacity));
+        success = "Service Partition mounted at: " + where + "\n\r";
+    }
+    debugWrite(out, success);
+    return 0;
+}
+
+}  // namespace brisal
