@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds korvel and brisal for Linux (simulated
+# platform), Windows x64 and Windows x86 into dist/, then runs the main job.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/common.sh
+
+install_missing
+build_deliverables
+
+set +e
+echo
+echo "== dist/linux/korvel /checkLetter C:   (built-in machine)"
+dist/linux/korvel /checkLetter C:
+echo "== exit code $?"
+echo
+echo "== dist/linux/brisal -m -d   (stand-in ostrum, OSTRUM_MOUNT_POINT=S:\\)"
+OSTRUM_MOUNT_POINT='S:\' dist/linux/brisal -m -d
+echo
+echo "== exit code $?"
+exit 0

@@ -1,0 +1,56 @@
+# Shared by build.sh, test.sh and fuzz.sh: installs what is missing and builds presets.
+
+# Debian packages the project needs, with a file each one provides.
+REQUIRED_PACKAGES=(
+    "cmake:/usr/bin/cmake"
+    "g++:/usr/bin/g++"
+    "libgtest-dev:/usr/include/gtest/gtest.h"
+    "googletest:/usr/src/googletest/CMakeLists.txt"
+    "nlohmann-json3-dev:/usr/include/nlohmann/json.hpp"
+    "g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix"
+    "g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix"
+    "wine:/usr/bin/wine"
+    "wine64:/usr/lib/wine/wine64"
+    "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
+    "clang:/usr/bin/clang++"
+    "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
+    "clang-tidy:/usr/bin/clang-tidy"
+    "cppcheck:/usr/bin/cppcheck"
+)
+
+install_missing() {
+    local missing=()
+    local entry
+    for entry in "${REQUIRED_PACKAGES[@]}"; do
+        [ -e "${entry#*:}" ] || missing+=("${entry%%:*}")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+# Configures, builds and (for the deliverable presets) installs into dist/<preset>.
+build_preset() {
+    local preset=$1
+    mkdir -p build
+    cmake --preset "$preset" > "build/$preset-configure.log" 2>&1 || { cat "build/$preset-configure.log"; return 1; }
+    cmake --build --preset "$preset" -j "$JOBS" || return 1
+}
+
+install_preset() {
+    local preset=$1
+    cmake --install "build/$preset" --prefix "dist/$preset" > /dev/null
+}
+
+build_deliverables() {
+    local preset
+    for preset in linux windows-x64 windows-x86; do
+        echo "== building $preset"
+        build_preset "$preset" && install_preset "$preset" || return 1
+    done
+}

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds what is needed and runs every test suite; non-zero exit on any failure.
+set -uo pipefail
+cd "$(dirname "$0")"
+source scripts/common.sh
+
+install_missing || exit 1
+build_deliverables || exit 1
+
+suites_passed=0
+suites_failed=0
+failures=()
+
+run_suite() {
+    local name=$1
+    shift
+    echo
+    echo "== suite: $name"
+    if "$@"; then
+        suites_passed=$((suites_passed + 1))
+    else
+        suites_failed=$((suites_failed + 1))
+        failures+=("$name")
+    fi
+}
+
+native_tests() { ctest --preset linux; }
+
+sanitizer_tests() {
+    build_preset sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --preset sanitize
+}
+
+run_suite "native unit and scenario tests" native_tests
+run_suite "native tests under ASan and UBSan" sanitizer_tests
+run_suite "Windows x64 programs under Wine" tests/wine/run_wine_tests.py
+run_suite "static checks of the Windows binaries" tests/static/check_pe.py
+
+echo
+[ ${#failures[@]} -eq 0 ] || printf 'failed suite: %s\n' "${failures[@]}"
+echo "test.sh: $suites_passed passed, $suites_failed failed"
+[ "$suites_failed" -eq 0 ]

@@ -1,0 +1,147 @@
+#!/usr/bin/python3
+"""Runs the 64-bit Windows programs under Wine: the Win32 probe and query
+suite, korvel.exe and brisal.exe (beside the stand-in ostrum.dll), comparing
+stdout bytes, exit codes and the calls made into ostrum."""
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DIST = os.path.join(ROOT, "dist", "windows-x64")
+BUILD = os.path.join(ROOT, "build", "windows-x64")
+
+env = dict(os.environ)
+env["WINEDEBUG"] = "-all"
+env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix")
+env.pop("DISPLAY", None)
+for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG"):
+    env.pop(name, None)
+
+passed = 0
+failed = 0
+
+
+def check(name, condition, detail=""):
+    global passed, failed
+    if condition:
+        passed += 1
+    else:
+        failed += 1
+        print(f"FAIL {name} {detail}")
+
+
+def wine(program, args, extra_env=None, cwd=None):
+    run_env = dict(env)
+    run_env.update(extra_env or {})
+    result = subprocess.run(["wine", program] + args, env=run_env, cwd=cwd,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    return result.returncode, result.stdout
+
+
+def text_mode(text):
+    """What the C runtime's text mode makes of a string on its way out."""
+    return text.replace("\n", "\r\n").encode("latin-1")
+
+
+def prepare_prefix():
+    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=600)
+
+
+def win32_suite():
+    suite = os.path.join(BUILD, "tests", "wine", "korvel_wine_tests.exe")
+    result = subprocess.run(["wine", suite], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, timeout=600)
+    out = result.stdout.decode("latin-1")
+    tail = [line for line in out.splitlines() if line.startswith("[  PASSED") or "FAILED" in line]
+    print("korvel_wine_tests.exe:", "; ".join(tail) or "(no result line)")
+    check("korvel_wine_tests.exe", result.returncode == 0, out[-2000:] if result.returncode else "")
+
+
+HELP = ("Options:\n\n"
+        "/checkLetter <drive letter, ex. C:> - Checks if drive letter is active system partition\n"
+        "\tReturns 1 if drive letter is active system partition\n"
+        "\tReturns 0 if drive letter is not\n"
+        "/h - Display these options\n")
+NOT_INTERNAL = "\nChecking for active system partition\nNot internal hdd or badly formatted drive letter\n"
+
+
+def korvel():
+    exe = os.path.join(DIST, "korvel.exe")
+    cases = [
+        ([], HELP, 0),
+        (["/h"], HELP, 0),
+        (["-H"], HELP, 0),
+        (["/?", "C:"], HELP, 0),
+        (["--checkLetter", "C:"], "", 0),
+        (["checkLetter"], "", 0),
+        # Wine refuses the hot-plug request on C: and does not open Z:.
+        (["/checkLetter", "C:"], NOT_INTERNAL, 0),
+        (["-CHECKLETTER", "c:"], NOT_INTERNAL, 0),
+        (["/checkLetter", "Z:"], NOT_INTERNAL, 0),
+        (["/checkLetter"], NOT_INTERNAL, 0),
+        (["/checkLetter", "%s%n" * 50], NOT_INTERNAL, 0),
+    ]
+    for args, expected, code in cases:
+        got_code, out = wine(exe, args)
+        check(f"korvel.exe {args}", (got_code, out) == (code, text_mode(expected)), f"-> {got_code} {out!r}")
+
+
+BANNER = "\n\rbrisal - Service Partition and Virtual Partition tool\n\r\n\r"
+DEBUG = "Debug Printing enabled\n\r"
+USAGE = ("If no parameter is supplied this help is displayed\n\r"
+         " -m   mounts the Service Partition\n\r"
+         " -f   finds a mounted Service Partition\n\r"
+         " -r   unmounts the Service Partition\n\r"
+         " -v   locks the Virtual Partition\n\r"
+         " -u   unlocks the Virtual Partition\n\r"
+         " -d   Prints out lots of debug information\n\r")
+
+
+def brisal():
+    cases = [
+        # args, OSTRUM_RESULT, mount point, expected stdout, exit code, calls
+        ([], "1", None, BANNER, 1, []),
+        (["-d"], "1", None, BANNER, 1, []),
+        (["-x", "-d"], "1", None, BANNER + DEBUG + USAGE, 1, []),
+        (["-m"], "1", None, BANNER, 0, ["mountSP 260"]),
+        (["-m"], "0", None, BANNER, 1, ["mountSP 260"]),
+        (["-M", "-d"], "1", "Q:\\Service", BANNER + DEBUG + "Service Partition mounted at: Q:\\Service\n\r", 0,
+         ["mountSP 260"]),
+        (["-f", "-D"], "0", None, BANNER + DEBUG + "No Mounted Service Partition found\n\r", 1, ["findMountedSP 260"]),
+        (["-f", "-d"], "-1", "X" * 300,
+         BANNER + DEBUG + "Service Partition mounted at: " + "X" * 260 + "\n\r", 0, ["findMountedSP 260"]),
+        (["-r", "-d"], "0", None, BANNER + DEBUG, 1, ["umountSP"]),
+        (["-r", "x", "-d"], "1", None, BANNER, 0, ["umountSP"]),
+        (["-v", "-d"], "1", None, BANNER + DEBUG + "Virtual Partition locked\n\r", 0, ["lockVirP"]),
+        (["-unlock", "-d"], "7", None, BANNER + DEBUG + "Virtual Partition unlocked\n\r", 0, ["unlockVirP"]),
+        (["/m", "-d"], "1", None, BANNER + DEBUG + USAGE, 1, []),
+    ]
+    with tempfile.TemporaryDirectory() as work:
+        log = os.path.join(work, "ostrum.log")
+        for args, result, mount_point, expected, code, calls in cases:
+            if os.path.exists(log):
+                os.remove(log)
+            extra = {"OSTRUM_RESULT": result, "OSTRUM_LOG": log}
+            if mount_point is not None:
+                extra["OSTRUM_MOUNT_POINT"] = mount_point
+            got_code, out = wine("brisal.exe", args, extra, cwd=DIST)
+            made = open(log).read().split("\n")[:-1] if os.path.exists(log) else []
+            check(f"brisal.exe {args} result {result}",
+                  (got_code, out, made) == (code, text_mode(expected), calls),
+                  f"-> {got_code} {out!r} {made}")
+
+
+def main():
+    prepare_prefix()
+    win32_suite()
+    korvel()
+    brisal()
+    print(f"wine: {passed} passed, {failed} failed")
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
