@@ -32,6 +32,9 @@ sanitizer_tests() {
 
 run_suite "native unit and scenario tests" native_tests
 run_suite "native tests under ASan and UBSan" sanitizer_tests
+fuzz_smoke() { ./fuzz.sh 3; }
+
+run_suite "fuzz targets, briefly" fuzz_smoke
 run_suite "Windows x64 programs under Wine" tests/wine/run_wine_tests.py
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
 

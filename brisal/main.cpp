@@ -1,5 +1,5 @@
 // brisal: one Service Partition or Virtual Partition operation per run.
-#include "entry.h"
+#include "brisal_entry.h"
 
 int main(int argc, char** argv) {
     brisal::LinkedOstrum ostrum;

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "../entry.h"
+#include "../korvel_entry.h"
 #include "machine_loader.h"
 #include "simulated_machine.h"
 

@@ -1,5 +1,5 @@
 // korvel.exe: the search over the machine it runs on.
-#include "../entry.h"
+#include "../korvel_entry.h"
 #include "win32_device_platform.h"
 #include "win32_wmi_platform.h"
 

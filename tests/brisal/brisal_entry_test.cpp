@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "entry.h"
+#include "brisal_entry.h"
 
 namespace brisal {
 namespace {

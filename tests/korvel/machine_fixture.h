@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "console.h"
-#include "entry.h"
+#include "korvel_entry.h"
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
 

@@ -1,4 +1,4 @@
-#include "entry.h"
+#include "brisal_entry.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "entry.h"
+#include "korvel_entry.h"
 
 #include "text_match.h"
 

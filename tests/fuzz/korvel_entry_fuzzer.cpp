@@ -1,0 +1,44 @@
+// korvel's entry and search over an arbitrary argument vector on an arbitrary
+// simulated machine (JSON after the arguments; the built-in machine when it
+// does not parse), with one platform call failing at an arbitrary point.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "korvel_entry.h"
+#include "fuzz_support.h"
+#include "sim/machine_loader.h"
+#include "sim/simulated_machine.h"
+
+namespace {
+
+class CapturingConsole : public korvel::Console {
+public:
+    void write(const std::string& text) override { written += text; }
+    std::string written;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    const int argc = input.ConsumeIntegralInRange(1, 4);
+    std::vector<std::string> args{"korvel"};
+    for (int i = 1; i < argc; ++i) args.push_back(input.ConsumeRandomLengthString(32));
+    const int failAt = input.ConsumeIntegralInRange(0, 300);
+    auto parsed = korvel::sim::parseMachine(input.ConsumeRemainingBytesAsString());
+    if (!std::holds_alternative<korvel::sim::MachineDescription>(parsed)) {
+        parsed = korvel::sim::parseMachine(korvel::sim::defaultMachineJson());
+    }
+    korvel::sim::SimulatedMachine machine(std::get<korvel::sim::MachineDescription>(parsed));
+    machine.failCall(failAt);
+
+    std::vector<const char*> argv;
+    for (const auto& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    CapturingConsole console;
+    korvel::Machine platforms{machine, machine, console};
+    const int code = korvel::korvelMain(argc, argv.data(), platforms);
+    FUZZ_CHECK(code == 0 || code == 1);
+    if (code == 1) FUZZ_CHECK(console.written.find("Found active system partition: drive letter=") != std::string::npos);
+    checkNothingHeld(machine);
+    return 0;
+}
