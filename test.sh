@@ -35,6 +35,7 @@ run_suite "native tests under ASan and UBSan" sanitizer_tests
 fuzz_smoke() { ./fuzz.sh 3; }
 
 run_suite "fuzz targets, briefly" fuzz_smoke
+run_suite "clang-tidy and cppcheck" scripts/static_analysis.sh
 run_suite "Windows x64 programs under Wine" tests/wine/run_wine_tests.py
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
 

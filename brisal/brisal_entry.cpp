@@ -29,7 +29,8 @@ int usage(Output& out) {
 
 }  // namespace
 
-void StdoutOutput::write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+// Errors in writing to standard output are not looked at: the exit code is the operation's.
+void StdoutOutput::write(const std::string& text) { (void)std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void printUsage(Output& out) {
     debugWrite(out, "If no parameter is supplied this help is displayed\n\r");

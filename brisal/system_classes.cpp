@@ -5,19 +5,42 @@
 
 namespace {
 
-// The whole object in one block; assigning an object to itself leaves it be.
-template <class T>
-T& copyWhole(T& destination, const T& source) {
-    static_assert(std::is_standard_layout<T>::value && std::is_trivially_destructible<T>::value, "plain data only");
-    if (&destination != &source) std::memcpy(static_cast<void*>(&destination), &source, sizeof(T));
-    return destination;
-}
+// Every member is plain data, so the whole object is one block of bytes.
+void copyBlock(void* destination, const void* source, std::size_t size) { std::memcpy(destination, source, size); }
 
 }  // namespace
 
-WMIinterface& WMIinterface::operator=(const WMIinterface& other) { return copyWhole(*this, other); }
-Device& Device::operator=(const Device& other) { return copyWhole(*this, other); }
-Partition& Partition::operator=(const Partition& other) { return copyWhole(*this, other); }
-HardDisk& HardDisk::operator=(const HardDisk& other) { return copyWhole(*this, other); }
-System& System::operator=(const System& other) { return copyWhole(*this, other); }
-OperatingSystem& OperatingSystem::operator=(const OperatingSystem& other) { return copyWhole(*this, other); }
+WMIinterface& WMIinterface::operator=(const WMIinterface& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+Device& Device::operator=(const Device& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+Partition& Partition::operator=(const Partition& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+HardDisk& HardDisk::operator=(const HardDisk& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+System& System::operator=(const System& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+OperatingSystem& OperatingSystem::operator=(const OperatingSystem& other) {
+    if (this != &other) copyBlock(this, &other, sizeof *this);
+    return *this;
+}
+
+static_assert(std::is_standard_layout<WMIinterface>::value && std::is_standard_layout<Device>::value &&
+                  std::is_standard_layout<Partition>::value && std::is_standard_layout<HardDisk>::value &&
+                  std::is_standard_layout<System>::value && std::is_standard_layout<OperatingSystem>::value,
+              "plain data only");

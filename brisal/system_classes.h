@@ -2,6 +2,7 @@
 // copy-assignment operators by name for other programs of the maker's.
 #pragma once
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class WMIinterface {
 public:
     char nameSpace[64];
@@ -10,6 +11,7 @@ public:
     WMIinterface& operator=(const WMIinterface& other);
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class Device {
 public:
     char name[64];
@@ -18,6 +20,7 @@ public:
     Device& operator=(const Device& other);
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class Partition {
 public:
     unsigned long long startingOffset;
@@ -29,6 +32,7 @@ public:
     Partition& operator=(const Partition& other);
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class HardDisk {
 public:
     char model[64];
@@ -39,6 +43,7 @@ public:
     HardDisk& operator=(const HardDisk& other);
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class System {
 public:
     char computerName[64];
@@ -48,6 +53,7 @@ public:
     System& operator=(const System& other);
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): plain data; only the assignment is exported
 class OperatingSystem {
 public:
     char caption[128];

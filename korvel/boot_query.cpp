@@ -115,17 +115,22 @@ void setProxyBlanket(WmiPlatform& wmi, ComObject services) {
                    BlanketSettings{kAuthnWinNt, kAuthzNone, kAuthnLevelConnect, kImpLevelImpersonate, kEoacNone});
 }
 
+namespace {
+
+// ConnectServer to root\cimv2; the namespace string lives for that call only.
+HResult connectToCimv2(WmiPlatform& wmi, ComObject locator, ComObject* services) {
+    const UniqueBstr ns(wmi, KORVEL_OLESTR("root\\cimv2"));
+    if (ns.get() == nullptr) return E_FAIL;
+    return wmi.connectServer(locator, ns.get(), services);
+}
+
+}  // namespace
+
 ComObject connectWmi(WmiPlatform& wmi) {
     ComRef locator(wmi);
     if (wmi.createLocator(locator.put()) != S_OK || !locator) return nullptr;
     ComRef services(wmi);
-    HResult result;
-    {
-        UniqueBstr ns(wmi, KORVEL_OLESTR("root\\cimv2"));
-        if (ns.get() == nullptr) return nullptr;
-        result = wmi.connectServer(locator.get(), ns.get(), services.put());
-    }
-    if (result == S_OK) setProxyBlanket(wmi, services.get());
+    if (connectToCimv2(wmi, locator.get(), services.put()) == S_OK) setProxyBlanket(wmi, services.get());
     return services.detach();
 }
 

@@ -12,6 +12,8 @@ public:
     ~ComRef() { reset(); }
     ComRef(const ComRef&) = delete;
     ComRef& operator=(const ComRef&) = delete;
+    ComRef(ComRef&&) = delete;
+    ComRef& operator=(ComRef&&) = delete;
 
     ComObject get() const { return object_; }
     explicit operator bool() const { return object_ != nullptr; }
@@ -43,6 +45,8 @@ public:
     }
     UniqueBstr(const UniqueBstr&) = delete;
     UniqueBstr& operator=(const UniqueBstr&) = delete;
+    UniqueBstr(UniqueBstr&&) = delete;
+    UniqueBstr& operator=(UniqueBstr&&) = delete;
 
     Bstr get() const { return text_; }
 
@@ -57,6 +61,8 @@ public:
     ~VariantHolder() { clear(); }
     VariantHolder(const VariantHolder&) = delete;
     VariantHolder& operator=(const VariantHolder&) = delete;
+    VariantHolder(VariantHolder&&) = delete;
+    VariantHolder& operator=(VariantHolder&&) = delete;
 
     Variant* get() { return &value_; }
     const Variant& value() const { return value_; }
@@ -67,7 +73,7 @@ public:
 
 private:
     WmiPlatform& wmi_;
-    Variant value_;
+    Variant value_{};
 };
 
 class UniqueModule {
@@ -78,6 +84,8 @@ public:
     }
     UniqueModule(const UniqueModule&) = delete;
     UniqueModule& operator=(const UniqueModule&) = delete;
+    UniqueModule(UniqueModule&&) = delete;
+    UniqueModule& operator=(UniqueModule&&) = delete;
 
     ModuleHandle get() const { return module_; }
 

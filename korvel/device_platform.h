@@ -12,7 +12,9 @@ namespace korvel {
 
 using DeviceHandle = void*;
 // INVALID_HANDLE_VALUE
-inline DeviceHandle invalidDeviceHandle() { return reinterpret_cast<DeviceHandle>(static_cast<intptr_t>(-1)); }
+inline DeviceHandle invalidDeviceHandle() {
+    return reinterpret_cast<DeviceHandle>(static_cast<intptr_t>(-1));  // NOLINT(performance-no-int-to-ptr): that is its definition
+}
 
 constexpr uint32_t kAccessNone = 0;
 constexpr uint32_t kAccessReadWrite = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
@@ -59,6 +61,8 @@ public:
     }
     UniqueDevice(const UniqueDevice&) = delete;
     UniqueDevice& operator=(const UniqueDevice&) = delete;
+    UniqueDevice(UniqueDevice&&) = delete;
+    UniqueDevice& operator=(UniqueDevice&&) = delete;
 
     bool valid() const { return handle_ != invalidDeviceHandle(); }
     DeviceHandle get() const { return handle_; }

@@ -1,5 +1,7 @@
 #include "korvel_entry.h"
 
+#include <algorithm>
+
 #include "text_match.h"
 
 namespace korvel {
@@ -21,11 +23,11 @@ int korvelMain(int argc, const char* const* argv, Machine& machine) {
         return 0;
     }
     const std::string option = argv[1];
-    for (const char* help : {"/h", "-h", "/?"}) {
-        if (asciiEqualsIgnoreCase(option, help)) {
-            printHelp(machine.console);
-            return 0;
-        }
+    const auto helpWords = {"/h", "-h", "/?"};
+    if (std::any_of(helpWords.begin(), helpWords.end(),
+                    [&](const char* word) { return asciiEqualsIgnoreCase(option, word); })) {
+        printHelp(machine.console);
+        return 0;
     }
     if (asciiEqualsIgnoreCase(option, "/checkLetter") || asciiEqualsIgnoreCase(option, "-checkLetter")) {
         const char* letter = argc > 2 ? argv[2] : nullptr;

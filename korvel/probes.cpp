@@ -9,7 +9,7 @@ namespace {
 const char kDeviceNamespace[] = "\\\\.\\";
 
 uint32_t readU32(const unsigned char* p) {
-    uint32_t v;
+    uint32_t v = 0;
     std::memcpy(&v, p, sizeof v);  // records are little-endian, as is every target
     return v;
 }

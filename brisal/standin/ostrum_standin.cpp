@@ -16,7 +16,7 @@ namespace {
 
 int configuredResult() {
     const char* value = std::getenv("OSTRUM_RESULT");
-    return value != nullptr ? std::atoi(value) : 1;
+    return value != nullptr ? static_cast<int>(std::strtol(value, nullptr, 10)) : 1;
 }
 
 void logCall(const char* name, const unsigned long* capacity) {
@@ -24,11 +24,11 @@ void logCall(const char* name, const unsigned long* capacity) {
     if (path == nullptr) return;
     if (std::FILE* log = std::fopen(path, "ab")) {
         if (capacity != nullptr) {
-            std::fprintf(log, "%s %lu\n", name, *capacity);
+            (void)std::fprintf(log, "%s %lu\n", name, *capacity);
         } else {
-            std::fprintf(log, "%s\n", name);
+            (void)std::fprintf(log, "%s\n", name);
         }
-        std::fclose(log);
+        (void)std::fclose(log);
     }
 }
 

@@ -67,7 +67,9 @@ std::array<uint8_t, 16> parseGuid(std::string text, const std::string& where) {
     }
     require(hex.size() == 32, where + " is not a GUID");
     uint8_t bytes[16];
-    for (int i = 0; i < 16; ++i) bytes[i] = static_cast<uint8_t>(hexDigit(hex[2 * i]) * 16 + hexDigit(hex[2 * i + 1]));
+    for (std::size_t i = 0; i < 16; ++i) {
+        bytes[i] = static_cast<uint8_t>(hexDigit(hex[2 * i]) * 16 + hexDigit(hex[2 * i + 1]));
+    }
     return {bytes[3], bytes[2], bytes[1], bytes[0], bytes[5], bytes[4], bytes[7], bytes[6],
             bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]};
 }

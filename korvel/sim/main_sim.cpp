@@ -17,13 +17,13 @@ int main(int argc, char** argv) {
         std::ifstream in(file, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (!in.is_open() || in.bad()) {
-            std::fprintf(stderr, "korvel: %s: cannot be read\n", name.c_str());
+            (void)std::fprintf(stderr, "korvel: %s: cannot be read\n", name.c_str());
             return 0;
         }
     }
     auto parsed = korvel::sim::parseMachine(text);
     if (const auto* reason = std::get_if<std::string>(&parsed)) {
-        std::fprintf(stderr, "korvel: %s: %s\n", name.c_str(), reason->c_str());
+        (void)std::fprintf(stderr, "korvel: %s: %s\n", name.c_str(), reason->c_str());
         return 0;
     }
     korvel::sim::SimulatedMachine machine(std::move(std::get<korvel::sim::MachineDescription>(parsed)));

@@ -1,6 +1,8 @@
 #include "simulated_machine.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 
 namespace korvel::sim {
@@ -42,7 +44,7 @@ std::string narrow(const OleChar* text) {
 
 std::string hex(uint32_t value) {
     char text[16];
-    std::snprintf(text, sizeof text, "%x", value);
+    (void)std::snprintf(text, sizeof text, "%x", value);
     return text;
 }
 
@@ -63,12 +65,15 @@ void SimulatedMachine::note(const std::string& line) { log_.push_back(line); }
 
 std::vector<std::string> SimulatedMachine::problems() const {
     std::vector<std::string> found = misuse_;
-    for (const auto& handle : handles_) found.push_back("handle " + hex(static_cast<uint32_t>(handle.first)) + " left open");
-    for (const auto& object : objects_) {
-        found.push_back("COM object of kind " + std::to_string(static_cast<int>(object.second.kind)) + " holds " +
-                        std::to_string(object.second.references) + " reference(s)");
-    }
-    for (const auto& text : strings_) found.push_back("BSTR \"" + narrow(text.first) + "\" not freed");
+    std::transform(handles_.begin(), handles_.end(), std::back_inserter(found), [](const auto& handle) {
+        return std::string(handle.second->isDisk ? "disk" : "volume") + " handle left open";
+    });
+    std::transform(objects_.begin(), objects_.end(), std::back_inserter(found), [](const auto& object) {
+        return "COM object of kind " + std::to_string(static_cast<int>(object.second->kind)) + " holds " +
+               std::to_string(object.second->references) + " reference(s)";
+    });
+    std::transform(strings_.begin(), strings_.end(), std::back_inserter(found),
+                   [](const auto& text) { return "BSTR \"" + narrow(text.first) + "\" not freed"; });
     if (modules_ != 0) found.push_back(std::to_string(modules_) + " module(s) left loaded");
     return found;
 }
@@ -96,10 +101,10 @@ DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t acce
         if (!volume.opens || (access != 0 && !volume.readWrite)) return invalidDeviceHandle();
         device = OpenDevice{false, index};
     }
-    const uintptr_t handle = nextHandle_;
-    nextHandle_ += 4;
-    handles_[handle] = device;
-    return reinterpret_cast<DeviceHandle>(handle);
+    auto record = std::make_unique<OpenDevice>(device);
+    DeviceHandle handle = record.get();
+    handles_[handle] = std::move(record);
+    return handle;
 }
 
 bool SimulatedMachine::layoutImage(std::size_t diskIndex, std::vector<unsigned char>& image) const {
@@ -126,14 +131,14 @@ bool SimulatedMachine::layoutImage(std::size_t diskIndex, std::vector<unsigned c
 bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void* out, uint32_t outSize) {
     ++counts_.deviceIoControl;
     note("DeviceIoControl " + hex(code) + " " + std::to_string(outSize));
-    const auto found = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    const auto found = handles_.find(handle);
     if (found == handles_.end()) {
         misuse_.push_back("DeviceIoControl on a handle that is not open");
         return false;
     }
     if (failNow("deviceIoControl")) return false;
     auto* bytes = static_cast<unsigned char*>(out);
-    const OpenDevice device = found->second;
+    const OpenDevice device = *found->second;
 
     if (device.isDisk) {
         if (code != kIoctlDiskGetDriveLayoutEx) return false;
@@ -166,7 +171,7 @@ bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void*
 void SimulatedMachine::closeHandle(DeviceHandle handle) {
     ++counts_.closeHandle;
     note("CloseHandle");
-    if (handles_.erase(reinterpret_cast<uintptr_t>(handle)) == 0) misuse_.push_back("CloseHandle of a handle not open");
+    if (handles_.erase(handle) == 0) misuse_.push_back("CloseHandle of a handle not open");
 }
 
 uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer) {
@@ -215,14 +220,14 @@ ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
     note(std::string("LoadLibraryExA ") + path);
     if (failNow("loadLibrary") || !equalsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
     ++modules_;
-    return reinterpret_cast<ModuleHandle>(uintptr_t{0x7FF00000});
+    return &ole32Module_;
 }
 
 ProcAddress SimulatedMachine::getProcAddress(ModuleHandle module, const char* name) {
     note(std::string("GetProcAddress ") + name);
-    if (modules_ == 0 || module == nullptr) misuse_.push_back("GetProcAddress without a loaded module");
+    if (modules_ == 0 || module != &ole32Module_) misuse_.push_back("GetProcAddress without a loaded module");
     if (failNow("getProcAddress") || std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
-    return reinterpret_cast<ProcAddress>(uintptr_t{0x7FF01000});
+    return &coInitializeSecurityEntry_;
 }
 
 void SimulatedMachine::callCoInitializeSecurity(ProcAddress, const ProcessSecurity& settings) {
@@ -231,10 +236,10 @@ void SimulatedMachine::callCoInitializeSecurity(ProcAddress, const ProcessSecuri
          " " + std::to_string(settings.capabilities));
 }
 
-void SimulatedMachine::freeLibrary(ModuleHandle) {
+void SimulatedMachine::freeLibrary(ModuleHandle module) {
     ++counts_.freeLibrary;
     note("FreeLibrary");
-    if (modules_ == 0) {
+    if (modules_ == 0 || module != &ole32Module_) {
         misuse_.push_back("FreeLibrary without a loaded module");
     } else {
         --modules_;
@@ -242,19 +247,19 @@ void SimulatedMachine::freeLibrary(ModuleHandle) {
 }
 
 ComObject SimulatedMachine::newObject(Kind kind, std::size_t position) {
-    const uintptr_t id = nextObject_;
-    nextObject_ += 0x10;
-    objects_[id] = Object{kind, 1, position};
-    return reinterpret_cast<ComObject>(id);
+    auto record = std::make_unique<Object>(Object{kind, 1, position});
+    ComObject object = record.get();
+    objects_[object] = std::move(record);
+    return object;
 }
 
 SimulatedMachine::Object* SimulatedMachine::find(ComObject object, Kind kind, const char* call) {
-    const auto found = objects_.find(reinterpret_cast<uintptr_t>(object));
-    if (found == objects_.end() || found->second.kind != kind) {
+    const auto found = objects_.find(object);
+    if (found == objects_.end() || found->second->kind != kind) {
         misuse_.push_back(std::string(call) + " on an object that is not alive or of the wrong kind");
         return nullptr;
     }
-    return &found->second;
+    return found->second.get();
 }
 
 HResult SimulatedMachine::createLocator(ComObject* locator) {
@@ -363,12 +368,12 @@ HResult SimulatedMachine::get(ComObject object, const OleChar* name, Variant* va
 }
 
 void SimulatedMachine::release(ComObject object) {
-    const auto found = objects_.find(reinterpret_cast<uintptr_t>(object));
+    const auto found = objects_.find(object);
     if (found == objects_.end()) {
         misuse_.push_back("Release of an object that is not alive");
         return;
     }
-    if (--found->second.references == 0) objects_.erase(found);
+    if (--found->second->references == 0) objects_.erase(found);
 }
 
 Bstr SimulatedMachine::sysAllocString(const OleChar* text) {

@@ -37,6 +37,10 @@ struct CallCounts {
 class SimulatedMachine : public DevicePlatform, public WmiPlatform {
 public:
     explicit SimulatedMachine(MachineDescription description);
+    SimulatedMachine(const SimulatedMachine&) = delete;
+    SimulatedMachine& operator=(const SimulatedMachine&) = delete;
+    SimulatedMachine(SimulatedMachine&&) = delete;
+    SimulatedMachine& operator=(SimulatedMachine&&) = delete;
     ~SimulatedMachine() override;
 
     MachineDescription& description() { return description_; }
@@ -111,12 +115,13 @@ private:
     std::vector<std::string> log_;
     std::vector<std::string> misuse_;
 
-    std::map<uintptr_t, OpenDevice> handles_;
-    uintptr_t nextHandle_ = 0x100;
-    std::map<uintptr_t, Object> objects_;
-    uintptr_t nextObject_ = 0x10000;
+    // Handles and interface pointers are the addresses of these records.
+    std::map<const void*, std::unique_ptr<OpenDevice>> handles_;
+    std::map<const void*, std::unique_ptr<Object>> objects_;
     std::map<const OleChar*, std::unique_ptr<std::u16string>> strings_;
     int modules_ = 0;
+    char ole32Module_ = 0;
+    char coInitializeSecurityEntry_ = 0;
 };
 
 }  // namespace korvel::sim
