@@ -9,10 +9,22 @@
 #include "machine_loader.h"
 #include "simulated_machine.h"
 
+namespace {
+
+// The complaint is one line on stderr, whatever the file name or the JSON keys hold.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const char* file = std::getenv("KORVEL_MACHINE");
     std::string text = korvel::sim::defaultMachineJson();
-    const std::string name = file != nullptr ? file : "(built-in machine)";
+    const std::string name = oneLine(file != nullptr ? file : "(built-in machine)");
     if (file != nullptr) {
         std::ifstream in(file, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -23,7 +35,7 @@ int main(int argc, char** argv) {
     }
     auto parsed = korvel::sim::parseMachine(text);
     if (const auto* reason = std::get_if<std::string>(&parsed)) {
-        (void)std::fprintf(stderr, "korvel: %s: %s\n", name.c_str(), reason->c_str());
+        (void)std::fprintf(stderr, "korvel: %s: %s\n", name.c_str(), oneLine(*reason).c_str());
         return 0;
     }
     korvel::sim::SimulatedMachine machine(std::move(std::get<korvel::sim::MachineDescription>(parsed)));

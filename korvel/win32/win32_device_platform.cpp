@@ -40,14 +40,16 @@ uint32_t Win32DevicePlatform::getLogicalDriveStrings(uint32_t length, char* buff
 }
 
 std::optional<std::string> Win32DevicePlatform::getEnvironmentVariable(const std::string& name) {
-    // The value may grow between the calls; ask until it fits.
+    // The value may grow between the calls; ask again with the size it needs,
+    // a few times at most.
     std::vector<char> value(64);
-    for (;;) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
         const DWORD result = GetEnvironmentVariableA(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
         if (result == 0) return std::nullopt;
         if (result < value.size()) return std::string(value.data(), result);
         value.assign(static_cast<std::size_t>(result) + 1, '\0');
     }
+    return std::nullopt;
 }
 
 }  // namespace korvel

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include <windows.h>
+
 #include "boot_query.h"
 #include "com_owners.h"
 #include "console.h"
@@ -110,6 +112,19 @@ TEST(WineProbes, DriveRootsAndDeviceNumbers) {
     EXPECT_EQ(devices.open, 0);
     EXPECT_EQ(devices.getEnvironmentVariable("SystemDrive"), std::optional<std::string>("C:"));
     EXPECT_EQ(devices.getEnvironmentVariable("KORVEL_SURELY_UNSET_VARIABLE"), std::nullopt);
+}
+
+TEST(WineProbes, EnvironmentValuesAreReadWhole) {
+    CountingDevices devices;
+    // Far beyond the first buffer, within Windows' 32767-character limit.
+    const std::string value = "C:" + std::string(30000, 'v');
+    ASSERT_TRUE(SetEnvironmentVariableA("KORVEL_LONG_VALUE", value.c_str()));
+    const auto read = devices.getEnvironmentVariable("KORVEL_LONG_VALUE");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), value.size());
+    EXPECT_TRUE(*read == value);
+    ASSERT_TRUE(SetEnvironmentVariableA("KORVEL_LONG_VALUE", ""));
+    EXPECT_EQ(devices.getEnvironmentVariable("KORVEL_LONG_VALUE"), std::nullopt) << "an empty value reads as unset";
 }
 
 TEST(WineQuery, BootPartitionOfDiskZeroStartsAtZero) {

@@ -13,6 +13,8 @@ BUILD = os.path.join(ROOT, "build", "windows-x64")
 
 env = dict(os.environ)
 env["WINEDEBUG"] = "-all"
+# No Mono or Gecko install prompts in a fresh prefix.
+env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
 env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix")
 env.pop("DISPLAY", None)
 for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG"):
