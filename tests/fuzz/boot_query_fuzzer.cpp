@@ -8,12 +8,6 @@
 
 namespace {
 
-class NullConsole : public korvel::Console {
-public:
-    void write(const std::string& text) override { written += text; }
-    std::string written;
-};
-
 korvel::sim::PropertyValue property(FuzzedDataProvider& input, bool preferText) {
     korvel::sim::PropertyValue value;
     const int kind = input.ConsumeIntegralInRange(0, 4);
@@ -69,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int calls = 0;
     machine.failWhen = [&](const std::string&) { return failEvery != 0 && (++calls + failPhase) % failEvery == 0; };
 
-    NullConsole console;
+    Capturing<korvel::Console> console;
     const bool boot = korvel::isBootPartition(machine, console, disk, partition);
     FUZZ_CHECK(!boot || console.written.find("Boot Partition = 1\n") != std::string::npos);
     FUZZ_CHECK(machine.counts().connectServer <= 1);

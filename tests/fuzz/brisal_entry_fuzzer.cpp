@@ -33,12 +33,6 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-class CapturingOutput : public brisal::Output {
-public:
-    void write(const std::string& text) override { written += text; }
-    std::string written;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,11 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int result = input.ConsumeIntegral<int>();
     FuzzedOstrum ostrum(result, input.ConsumeBytes<uint8_t>(300));
 
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
+    const auto argv = argvOf(args);
     debugPrinting = 0;
-    CapturingOutput out;
+    Capturing<brisal::Output> out;
     const int code = brisal::brisalMain(argc, argv.data(), ostrum, out);
     FUZZ_CHECK(code == 0 || code == 1);
     FUZZ_CHECK(ostrum.calls <= 1);

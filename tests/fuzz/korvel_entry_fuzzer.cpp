@@ -8,16 +8,6 @@
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
 
-namespace {
-
-class CapturingConsole : public korvel::Console {
-public:
-    void write(const std::string& text) override { written += text; }
-    std::string written;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const int argc = input.ConsumeIntegralInRange(1, 4);
@@ -31,10 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     korvel::sim::SimulatedMachine machine(std::get<korvel::sim::MachineDescription>(parsed));
     machine.failCall(failAt);
 
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
-    CapturingConsole console;
+    const auto argv = argvOf(args);
+    Capturing<korvel::Console> console;
     korvel::Machine platforms{machine, machine, console};
     const int code = korvel::korvelMain(argc, argv.data(), platforms);
     FUZZ_CHECK(code == 0 || code == 1);

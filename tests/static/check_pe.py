@@ -6,6 +6,9 @@ import os
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tally import Tally  # noqa: E402
+
 import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -20,17 +23,8 @@ ARCHES = {
 }
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
 
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
-        print(f"FAIL {name}: {detail}")
+tally = Tally("static")
+check = tally.check
 
 
 def imports(pe):
@@ -141,8 +135,7 @@ def main():
         check(f"ostrum.dll ({arch}) machine", ostrum.FILE_HEADER.Machine == ARCHES[arch]["machine"])
         check(f"ostrum.dll ({arch}) imports only system DLLs", set(imports(ostrum)) <= SYSTEM_DLLS,
               sorted(imports(ostrum)))
-    print(f"static: {passed} passed, {failed} failed")
-    return 0 if failed == 0 and passed > 0 else 1
+    return tally.finish()
 
 
 if __name__ == "__main__":

@@ -5,6 +5,9 @@ stdout bytes, exit codes and the calls made into ostrum."""
 import os
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tally import Tally  # noqa: E402
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -20,17 +23,8 @@ env.pop("DISPLAY", None)
 for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG"):
     env.pop(name, None)
 
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
-        print(f"FAIL {name} {detail}")
+tally = Tally("wine")
+check = tally.check
 
 
 def wine(program, args, extra_env=None, cwd=None):
@@ -141,8 +135,7 @@ def main():
     win32_suite()
     korvel()
     brisal()
-    print(f"wine: {passed} passed, {failed} failed")
-    return 0 if failed == 0 and passed > 0 else 1
+    return tally.finish()
 
 
 if __name__ == "__main__":
