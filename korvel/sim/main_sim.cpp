@@ -1,5 +1,6 @@
 // korvel on a simulated machine: the description named by KORVEL_MACHINE, or
 // the built-in one.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,9 +14,7 @@ namespace {
 
 // The complaint is one line on stderr, whatever the file name or the JSON keys hold.
 std::string oneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
