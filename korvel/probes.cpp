@@ -1,7 +1,6 @@
 #include "probes.h"
 
 #include <cstring>
-#include <new>
 
 namespace korvel {
 namespace {

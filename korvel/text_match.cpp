@@ -5,11 +5,8 @@
 #endif
 
 namespace korvel {
-namespace {
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 bool asciiEqualsIgnoreCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;

@@ -12,4 +12,7 @@ bool namesMatch(const std::string& a, const std::string& b);
 // Whole-word comparison folding ASCII letters only, for option words.
 bool asciiEqualsIgnoreCase(const std::string& a, const std::string& b);
 
+// A-Z to a-z; every other byte unchanged.
+char foldAscii(char c);
+
 }  // namespace korvel

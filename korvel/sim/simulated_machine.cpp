@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <cstring>
+#include <iterator>
+
+#include "../text_match.h"
 
 namespace korvel::sim {
 namespace {
@@ -11,19 +13,9 @@ namespace {
 const char kDiskPrefix[] = "\\\\.\\physicaldrive";
 constexpr std::size_t kDiskPrefixLength = sizeof kDiskPrefix - 1;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // "\\.\PhysicalDriveN" with N in plain decimal, or nothing.
 std::optional<std::size_t> diskOfPath(const std::string& path) {
-    if (path.size() <= kDiskPrefixLength || !equalsIgnoreCase(path.substr(0, kDiskPrefixLength), kDiskPrefix)) {
+    if (path.size() <= kDiskPrefixLength || !asciiEqualsIgnoreCase(path.substr(0, kDiskPrefixLength), kDiskPrefix)) {
         return std::nullopt;
     }
     const std::string digits = path.substr(kDiskPrefixLength);
@@ -93,7 +85,7 @@ DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t acce
         // "\\.\X:" opens the first volume whose root begins with X.
         if (path.size() != 6 || path.compare(0, 4, "\\\\.\\") != 0 || path[5] != ':') return invalidDeviceHandle();
         std::size_t index = 0;
-        while (index < description_.volumes.size() && lower(description_.volumes[index].root[0]) != lower(path[4])) {
+        while (index < description_.volumes.size() && foldAscii(description_.volumes[index].root[0]) != foldAscii(path[4])) {
             ++index;
         }
         if (index == description_.volumes.size()) return invalidDeviceHandle();
@@ -218,7 +210,7 @@ void SimulatedMachine::appendText(char* buffer, const char* text) {
 ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
     ++counts_.loadLibrary;
     note(std::string("LoadLibraryExA ") + path);
-    if (failNow("loadLibrary") || !equalsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
+    if (failNow("loadLibrary") || !asciiEqualsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
     ++modules_;
     return &ole32Module_;
 }
@@ -280,7 +272,7 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
         misuse_.push_back("ConnectServer with a namespace that is not a live BSTR");
         return kWbemErrorInvalidNamespace;
     }
-    if (!equalsIgnoreCase(narrow(ns), "root\\cimv2")) return kWbemErrorInvalidNamespace;
+    if (!asciiEqualsIgnoreCase(narrow(ns), "root\\cimv2")) return kWbemErrorInvalidNamespace;
     if (!description_.wmiConnects) return kWbemErrorFailed;
     *services = newObject(Kind::kServices);
     return S_OK;
