@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "brisal_entry.h"
+#include "support/capture.h"
 
 namespace brisal {
 namespace {
@@ -52,11 +53,6 @@ private:
     }
 };
 
-class CapturingOutput : public Output {
-public:
-    void write(const std::string& text) override { text_ += text; }
-    std::string text_;
-};
 
 struct Outcome {
     int exitCode;
@@ -68,12 +64,10 @@ Outcome run(std::vector<std::string> args, int result = 1, FakeOstrum ostrum = F
     debugPrinting = 0;  // a fresh process each time
     ostrum.result = result;
     args.insert(args.begin(), "brisal");
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
-    CapturingOutput out;
+    const auto argv = argvOf(args);
+    Capturing<Output> out;
     const int code = brisalMain(static_cast<int>(args.size()), argv.data(), ostrum, out);
-    return {code, out.text_, ostrum.calls};
+    return {code, out.written, ostrum.calls};
 }
 
 TEST(BrisalCommandLine, BadCommandLinesTakeTheQuietUsagePath) {

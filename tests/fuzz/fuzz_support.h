@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
+
 #define FUZZ_CHECK(condition)                                                            \
     do {                                                                                 \
         if (!(condition)) {                                                              \
@@ -13,22 +15,6 @@
             std::abort();                                                                \
         }                                                                                \
     } while (0)
-
-// Collects what a tool writes, for either tool's output interface.
-template <class Output>
-class Capturing : public Output {
-public:
-    void write(const std::string& text) override { written += text; }
-    std::string written;
-};
-
-// argv for an entry routine, null-terminated, borrowing the strings.
-inline std::vector<const char*> argvOf(const std::vector<std::string>& args) {
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
-    return argv;
-}
 
 template <class Machine>
 void checkNothingHeld(const Machine& machine) {

@@ -15,7 +15,7 @@ struct Answer {
 Answer ask(SimulatedMachine& machine, int disk, int partition) {
     CapturingConsole console;
     const bool boot = isBootPartition(machine, console, disk, partition);
-    return {boot, console.text()};
+    return {boot, console.written};
 }
 
 TEST(BootQuery, PartitionNumbersFollowNumericOffsetOrder) {

@@ -10,6 +10,7 @@
 #include "korvel_entry.h"
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
+#include "support/capture.h"
 
 namespace korvel::test {
 
@@ -22,14 +23,7 @@ inline sim::MachineDescription describe(const std::string& json) {
     return std::get<sim::MachineDescription>(parsed);
 }
 
-class CapturingConsole : public Console {
-public:
-    void write(const std::string& text) override { text_ += text; }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-};
+using CapturingConsole = Capturing<Console>;
 
 struct RunResult {
     int exitCode;
@@ -38,13 +32,11 @@ struct RunResult {
 
 inline RunResult runKorvel(sim::SimulatedMachine& machine, std::vector<std::string> args) {
     args.insert(args.begin(), "korvel");
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
+    const auto argv = argvOf(args);
     CapturingConsole console;
     Machine platforms{machine, machine, console};
     const int code = korvelMain(static_cast<int>(args.size()), argv.data(), platforms);
-    return {code, console.text()};
+    return {code, console.written};
 }
 
 // Every handle closed, every reference, string and module given back, no misuse.

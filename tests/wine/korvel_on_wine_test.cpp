@@ -14,17 +14,14 @@
 #include "com_owners.h"
 #include "console.h"
 #include "probes.h"
+#include "support/capture.h"
 #include "win32/win32_device_platform.h"
 #include "win32/win32_wmi_platform.h"
 
 namespace korvel {
 namespace {
 
-class CapturingConsole : public Console {
-public:
-    void write(const std::string& text) override { text_ += text; }
-    std::string text_;
-};
+using CapturingConsole = Capturing<Console>;
 
 // Forwards to the real kernel32 and counts the handles the logic still holds.
 class CountingDevices : public Win32DevicePlatform {
@@ -131,7 +128,7 @@ TEST(WineQuery, BootPartitionOfDiskZeroStartsAtZero) {
     CountingWmi wmi;
     CapturingConsole console;
     EXPECT_TRUE(isBootPartition(wmi, console, 0, 1));
-    EXPECT_EQ(console.text_, "Expected starting offset=0\nChecking entry at starting offset=0\nBoot Partition = 1\n");
+    EXPECT_EQ(console.written, "Expected starting offset=0\nChecking entry at starting offset=0\nBoot Partition = 1\n");
     EXPECT_EQ(wmi.connections, 1);
     EXPECT_EQ(wmi.enumerations, 3);
     EXPECT_EQ(wmi.references, 0);
@@ -145,14 +142,14 @@ TEST(WineQuery, RepeatedQueriesAndPartitionsBeyondTheEntries) {
         EXPECT_TRUE(isBootPartition(wmi, console, 0, 1));
         CapturingConsole beyond;
         EXPECT_FALSE(isBootPartition(wmi, beyond, 0, 2));
-        EXPECT_EQ(beyond.text_, "");
+        EXPECT_EQ(beyond.written, "");
     }
     CapturingConsole second;
     EXPECT_FALSE(isBootPartition(wmi, second, 1, 1));
-    EXPECT_EQ(second.text_, "Expected starting offset=0\nChecking entry at starting offset=0\nBoot Partition = 0\n");
+    EXPECT_EQ(second.written, "Expected starting offset=0\nChecking entry at starting offset=0\nBoot Partition = 0\n");
     CapturingConsole absent;
     EXPECT_FALSE(isBootPartition(wmi, absent, 7, 1));
-    EXPECT_EQ(absent.text_, "");
+    EXPECT_EQ(absent.written, "");
     EXPECT_EQ(wmi.references, 0);
     EXPECT_EQ(wmi.strings, 0);
 }

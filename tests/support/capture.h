@@ -1,0 +1,21 @@
+// Shared by the test programs of both tools: captured output and argv building.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Collects what a tool writes, for either tool's output interface.
+template <class Output>
+class Capturing : public Output {
+public:
+    void write(const std::string& text) override { written += text; }
+    std::string written;
+};
+
+// argv for an entry routine, null-terminated, borrowing the strings.
+inline std::vector<const char*> argvOf(const std::vector<std::string>& args) {
+    std::vector<const char*> argv;
+    for (const auto& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    return argv;
+}
