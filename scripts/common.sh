@@ -11,6 +11,7 @@ REQUIRED_PACKAGES=(
     "g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix"
     "wine:/usr/bin/wine"
     "wine64:/usr/lib/wine/wine64"
+    "wine32:i386:/usr/lib/wine/wine"
     "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
     "clang:/usr/bin/clang++"
     "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
@@ -18,16 +19,21 @@ REQUIRED_PACKAGES=(
     "cppcheck:/usr/bin/cppcheck"
 )
 
+# Idempotent: installs only packages whose file is missing. 32-bit Wine needs
+# the i386 architecture before the package lists are read.
 install_missing() {
     local missing=()
     local entry
     for entry in "${REQUIRED_PACKAGES[@]}"; do
-        [ -e "${entry#*:}" ] || missing+=("${entry%%:*}")
+        [ -e "${entry##*:}" ] || missing+=("${entry%:*}")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "== installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }

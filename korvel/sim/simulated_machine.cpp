@@ -53,7 +53,6 @@ bool SimulatedMachine::failNow(const char* call) {
     return (failWhen && failWhen(call)) || counted;
 }
 
-void SimulatedMachine::note(const std::string& line) { log_.push_back(line); }
 
 std::vector<std::string> SimulatedMachine::problems() const {
     std::vector<std::string> found = misuse_;
@@ -74,7 +73,7 @@ std::vector<std::string> SimulatedMachine::problems() const {
 
 DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t access) {
     ++counts_.createFile;
-    note("CreateFileA " + path + " " + hex(access));
+    note([&] { return "CreateFileA " + path + " " + hex(access); });
     if (failNow("createFile")) return invalidDeviceHandle();
 
     OpenDevice device{};
@@ -99,16 +98,20 @@ DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t acce
     return handle;
 }
 
-bool SimulatedMachine::layoutImage(std::size_t diskIndex, std::vector<unsigned char>& image) const {
+// The image is built only once it is known to fit: a description may list far
+// more entries than any buffer the probes offer.
+bool SimulatedMachine::answerLayout(std::size_t diskIndex, unsigned char* out, uint32_t outSize) const {
     const DiskDescription& disk = description_.disks[diskIndex];
     if (disk.layout == DiskDescription::Layout::kFailing) return false;
     const bool gpt = disk.layout == DiskDescription::Layout::kGpt;
     const std::size_t count = gpt ? disk.gptTypes.size() : disk.mbrTypes.size();
-    image.assign(kLayoutHeadSize + count * kLayoutEntrySize, 0);
-    putU32(image.data(), gpt ? 1 : 0);  // PartitionStyle
-    putU32(image.data() + kLayoutPartitionCount, static_cast<uint32_t>(count));
+    const std::size_t size = kLayoutHeadSize + count * kLayoutEntrySize;
+    if (outSize < size) return false;  // ERROR_INSUFFICIENT_BUFFER
+    std::memset(out, 0, size);
+    putU32(out, gpt ? 1 : 0);  // PartitionStyle
+    putU32(out + kLayoutPartitionCount, static_cast<uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) {
-        unsigned char* entry = image.data() + kLayoutHeadSize + i * kLayoutEntrySize;
+        unsigned char* entry = out + kLayoutHeadSize + i * kLayoutEntrySize;
         putU32(entry, gpt ? 1 : 0);
         putU32(entry + 24, static_cast<uint32_t>(i + 1));  // PartitionNumber
         if (gpt) {
@@ -122,7 +125,7 @@ bool SimulatedMachine::layoutImage(std::size_t diskIndex, std::vector<unsigned c
 
 bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void* out, uint32_t outSize) {
     ++counts_.deviceIoControl;
-    note("DeviceIoControl " + hex(code) + " " + std::to_string(outSize));
+    note([&] { return "DeviceIoControl " + hex(code) + " " + std::to_string(outSize); });
     const auto found = handles_.find(handle);
     if (found == handles_.end()) {
         misuse_.push_back("DeviceIoControl on a handle that is not open");
@@ -135,10 +138,7 @@ bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void*
     if (device.isDisk) {
         if (code != kIoctlDiskGetDriveLayoutEx) return false;
         if (layoutAnswer) return layoutAnswer(static_cast<int>(device.index), bytes, outSize);
-        std::vector<unsigned char> image;
-        if (!layoutImage(device.index, image) || outSize < image.size()) return false;  // ERROR_INSUFFICIENT_BUFFER
-        std::memcpy(bytes, image.data(), image.size());
-        return true;
+        return answerLayout(device.index, bytes, outSize);
     }
     const VolumeDescription& volume = description_.volumes[device.index];
     if (code == kIoctlStorageGetHotplugInfo) {
@@ -162,13 +162,13 @@ bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void*
 
 void SimulatedMachine::closeHandle(DeviceHandle handle) {
     ++counts_.closeHandle;
-    note("CloseHandle");
+    note([&] { return "CloseHandle"; });
     if (handles_.erase(handle) == 0) misuse_.push_back("CloseHandle of a handle not open");
 }
 
 uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer) {
     ++counts_.getLogicalDriveStrings;
-    note("GetLogicalDriveStringsA " + std::to_string(length));
+    note([&] { return "GetLogicalDriveStringsA " + std::to_string(length); });
     if (failNow("getLogicalDriveStrings")) return 0;
     if (driveStringsAnswer) return driveStringsAnswer(length, buffer);
     std::string list;
@@ -180,7 +180,7 @@ uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer)
 }
 
 std::optional<std::string> SimulatedMachine::getEnvironmentVariable(const std::string& name) {
-    note("GetEnvironmentVariableA " + name);
+    note([&] { return "GetEnvironmentVariableA " + name; });
     if (failNow("getEnvironmentVariable") || name != "SystemDrive") return std::nullopt;
     return description_.systemDrive;
 }
@@ -189,12 +189,12 @@ std::optional<std::string> SimulatedMachine::getEnvironmentVariable(const std::s
 
 void SimulatedMachine::coInitialize() {
     ++counts_.coInitialize;
-    note("CoInitialize");
+    note([&] { return "CoInitialize"; });
 }
 
 uint32_t SimulatedMachine::getSystemDirectory(char* buffer, uint32_t size) {
     ++counts_.getSystemDirectory;
-    note("GetSystemDirectoryA " + std::to_string(size));
+    note([&] { return "GetSystemDirectoryA " + std::to_string(size); });
     if (failNow("getSystemDirectory")) return 0;
     const std::string& directory = description_.systemDirectory;
     if (size <= directory.size()) return static_cast<uint32_t>(directory.size() + 1);
@@ -203,20 +203,20 @@ uint32_t SimulatedMachine::getSystemDirectory(char* buffer, uint32_t size) {
 }
 
 void SimulatedMachine::appendText(char* buffer, const char* text) {
-    note(std::string("lstrcatA ") + text);
+    note([&] { return std::string("lstrcatA ") + text; });
     std::strcat(buffer, text);
 }
 
 ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
     ++counts_.loadLibrary;
-    note(std::string("LoadLibraryExA ") + path);
+    note([&] { return std::string("LoadLibraryExA ") + path; });
     if (failNow("loadLibrary") || !asciiEqualsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
     ++modules_;
     return &ole32Module_;
 }
 
 ProcAddress SimulatedMachine::getProcAddress(ModuleHandle module, const char* name) {
-    note(std::string("GetProcAddress ") + name);
+    note([&] { return std::string("GetProcAddress ") + name; });
     if (modules_ == 0 || module != &ole32Module_) misuse_.push_back("GetProcAddress without a loaded module");
     if (failNow("getProcAddress") || std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
     return &coInitializeSecurityEntry_;
@@ -224,13 +224,15 @@ ProcAddress SimulatedMachine::getProcAddress(ModuleHandle module, const char* na
 
 void SimulatedMachine::callCoInitializeSecurity(ProcAddress, const ProcessSecurity& settings) {
     ++counts_.coInitializeSecurity;
-    note("CoInitializeSecurity " + std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) +
-         " " + std::to_string(settings.capabilities));
+    note([&] {
+        return "CoInitializeSecurity " + std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) +
+               " " + std::to_string(settings.capabilities);
+    });
 }
 
 void SimulatedMachine::freeLibrary(ModuleHandle module) {
     ++counts_.freeLibrary;
-    note("FreeLibrary");
+    note([&] { return "FreeLibrary"; });
     if (modules_ == 0 || module != &ole32Module_) {
         misuse_.push_back("FreeLibrary without a loaded module");
     } else {
@@ -256,7 +258,7 @@ SimulatedMachine::Object* SimulatedMachine::find(ComObject object, Kind kind, co
 
 HResult SimulatedMachine::createLocator(ComObject* locator) {
     ++counts_.createLocator;
-    note("CoCreateInstance WbemLocator");
+    note([&] { return "CoCreateInstance WbemLocator"; });
     *locator = nullptr;
     if (failNow("createLocator")) return kWbemErrorFailed;
     *locator = newObject(Kind::kLocator);
@@ -265,7 +267,7 @@ HResult SimulatedMachine::createLocator(ComObject* locator) {
 
 HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* services) {
     ++counts_.connectServer;
-    note("ConnectServer " + narrow(ns));
+    note([&] { return "ConnectServer " + narrow(ns); });
     *services = nullptr;
     if (find(locator, Kind::kLocator, "ConnectServer") == nullptr || failNow("connectServer")) return kWbemErrorFailed;
     if (ns == nullptr || strings_.count(ns) == 0) {
@@ -279,7 +281,7 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
 }
 
 HResult SimulatedMachine::queryClientSecurity(ComObject services, ComObject* security) {
-    note("QueryInterface IClientSecurity");
+    note([&] { return "QueryInterface IClientSecurity"; });
     *security = nullptr;
     if (find(services, Kind::kServices, "QueryInterface") == nullptr || failNow("queryClientSecurity")) return E_NOINTERFACE;
     *security = newObject(Kind::kClientSecurity);
@@ -288,16 +290,18 @@ HResult SimulatedMachine::queryClientSecurity(ComObject services, ComObject* sec
 
 void SimulatedMachine::setBlanket(ComObject security, ComObject services, const BlanketSettings& settings) {
     ++counts_.setBlanket;
-    note("SetBlanket " + std::to_string(settings.authnService) + " " + std::to_string(settings.authzService) + " " +
-         std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) + " " +
-         std::to_string(settings.capabilities));
+    note([&] {
+        return "SetBlanket " + std::to_string(settings.authnService) + " " + std::to_string(settings.authzService) +
+               " " + std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) + " " +
+               std::to_string(settings.capabilities);
+    });
     find(security, Kind::kClientSecurity, "SetBlanket");
     find(services, Kind::kServices, "SetBlanket");
 }
 
 HResult SimulatedMachine::createInstanceEnum(ComObject services, Bstr className, ComObject* enumerator) {
     ++counts_.createInstanceEnum;
-    note("CreateInstanceEnum " + narrow(className));
+    note([&] { return "CreateInstanceEnum " + narrow(className); });
     *enumerator = nullptr;
     if (find(services, Kind::kServices, "CreateInstanceEnum") == nullptr || failNow("createInstanceEnum")) return kWbemErrorFailed;
     if (className == nullptr || strings_.count(className) == 0) {
@@ -312,7 +316,7 @@ HResult SimulatedMachine::createInstanceEnum(ComObject services, Bstr className,
 
 HResult SimulatedMachine::next(ComObject enumerator, int32_t timeoutMs, ComObject* object, uint32_t* returned) {
     ++counts_.next;
-    note("Next " + std::to_string(timeoutMs));
+    note([&] { return "Next " + std::to_string(timeoutMs); });
     *object = nullptr;
     *returned = 0;
     Object* state = find(enumerator, Kind::kEnumerator, "Next");
@@ -328,7 +332,7 @@ HResult SimulatedMachine::next(ComObject enumerator, int32_t timeoutMs, ComObjec
 
 HResult SimulatedMachine::get(ComObject object, const OleChar* name, Variant* value) {
     ++counts_.get;
-    note("Get " + narrow(name));
+    note([&] { return "Get " + narrow(name); });
     Object* instance = find(object, Kind::kInstance, "Get");
     if (value->vt != VT_EMPTY) misuse_.push_back("Get into a VARIANT that still holds a value");
     if (instance == nullptr || failNow("get")) return kWbemErrorFailed;

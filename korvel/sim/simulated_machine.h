@@ -49,7 +49,9 @@ public:
     void failCall(int k) { failAt_ = k == 0 ? 0 : failableCalls_ + k; }
     int failableCalls() const { return failableCalls_; }
     const CallCounts& counts() const { return counts_; }
-    // Every call, one line each, for tests that check arguments and order.
+    // Every call from now on, one line each, for tests that check arguments
+    // and order. Off by default: a long run would keep millions of lines.
+    void keepLog() { keepingLog_ = true; }
     const std::vector<std::string>& log() const { return log_; }
     // Handles, references, strings and modules still held, and misuse seen.
     std::vector<std::string> problems() const;
@@ -103,15 +105,19 @@ private:
     };
 
     bool failNow(const char* call);
-    void note(const std::string& line);
+    template <class Line>
+    void note(Line line) {
+        if (keepingLog_) log_.emplace_back(line());
+    }
     ComObject newObject(Kind kind, std::size_t position = 0);
     Object* find(ComObject object, Kind kind, const char* call);
-    bool layoutImage(std::size_t disk, std::vector<unsigned char>& image) const;
+    bool answerLayout(std::size_t disk, unsigned char* out, uint32_t outSize) const;
 
     MachineDescription description_;
     int failAt_ = 0;
     int failableCalls_ = 0;
     CallCounts counts_;
+    bool keepingLog_ = false;
     std::vector<std::string> log_;
     std::vector<std::string> misuse_;
 

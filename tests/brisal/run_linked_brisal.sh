@@ -12,4 +12,11 @@ expected=$(printf '\n\rbrisal - Service Partition and Virtual Partition tool\n\r
 [ "$(cat "$log")" = "findMountedSP 260" ] || { echo "calls: $(cat "$log")"; exit 1; }
 OSTRUM_RESULT=0 "$brisal" -r > /dev/null
 [ $? -eq 1 ] || { echo "a failing umountSP must exit 1"; exit 1; }
-echo "linked brisal: 2 passed, 0 failed"
+# A result that is no whole int is refused in one stderr line, and the call fails.
+for value in "" "x" "1x" " 1" "4294967296" "-2147483649"; do
+    err=$(OSTRUM_RESULT="$value" "$brisal" -v 2>&1 > /dev/null)
+    code=$?
+    [ "$code" -eq 1 ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] && [ -n "$err" ] ||
+        { echo "OSTRUM_RESULT='$value': exit $code, stderr '$err'"; exit 1; }
+done
+echo "linked brisal: 3 passed, 0 failed"

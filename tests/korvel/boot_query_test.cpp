@@ -52,6 +52,7 @@ TEST(BootQuery, EachQueryIsOneConnectionAndThreeEnumerations) {
 
 TEST(BootQuery, MakesTheCallsWithTheirArguments) {
     SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    machine.keepLog();
     ask(machine, 0, 1);
     const std::vector<std::string> head(machine.log().begin(), machine.log().begin() + 11);
     EXPECT_EQ(head, (std::vector<std::string>{"CoInitialize", "GetSystemDirectoryA 260", "lstrcatA \\ole32.dll",
@@ -67,6 +68,7 @@ TEST(BootQuery, LongSystemDirectoryIsAskedForAgainWithItsSize) {
     auto description = describe(R"({"wmi": []})");
     description.systemDirectory = "C:\\" + std::string(300, 'w');
     SimulatedMachine machine(description);
+    machine.keepLog();
     ask(machine, 0, 1);
     EXPECT_EQ(machine.log()[1], "GetSystemDirectoryA 260");
     EXPECT_EQ(machine.log()[2], "GetSystemDirectoryA 304");

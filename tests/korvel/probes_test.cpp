@@ -42,6 +42,7 @@ TEST(HotplugVerdict, UndeterminedWhenTheVolumeCannotBeAsked) {
 
 TEST(HotplugVerdict, OpensForReadingAndWritingByTheNameAsTyped) {
     SimulatedMachine machine(describe(R"({"volumes": [{"root": "C:\\"}]})"));
+    machine.keepLog();
     isExternalDrive(machine, "c:");
     EXPECT_EQ(machine.log().front(), "CreateFileA \\\\.\\c: c0000000");
     const std::string operand(5000, 'x');
@@ -51,6 +52,7 @@ TEST(HotplugVerdict, OpensForReadingAndWritingByTheNameAsTyped) {
 
 TEST(PhysicalDriveCount, StopsAtTheFirstDiskThatDoesNotOpen) {
     SimulatedMachine machine(describe(R"({"disks": [{}, {}, {"opens": false}, {}]})"));
+    machine.keepLog();
     EXPECT_EQ(countPhysicalDrives(machine), 2);
     EXPECT_EQ(machine.log()[0], "CreateFileA \\\\.\\PhysicalDrive0 0");
     SimulatedMachine none(describe(R"({"disks": [{"opens": false}, {}]})"));
@@ -90,12 +92,14 @@ TEST(PartitionCount, GrowsTheBufferBy576BytesUpTo23Requests) {
     EXPECT_EQ(five.counts().deviceIoControl, 1);
 
     SimulatedMachine six(describe(mbrOf(6)));
+    six.keepLog();
     EXPECT_EQ(countPartitions(six, 0), 6);
     EXPECT_EQ(six.log()[1], "DeviceIoControl 70050 769");
     EXPECT_EQ(six.log()[2], "DeviceIoControl 70050 1345");
     EXPECT_EQ(six.counts().deviceIoControl, 2);
 
     SimulatedMachine largest(describe(mbrOf(93)));
+    largest.keepLog();
     EXPECT_EQ(countPartitions(largest, 0), 93);
     EXPECT_EQ(largest.log()[23], "DeviceIoControl 70050 13441");
 
@@ -121,6 +125,7 @@ TEST(PartitionCount, NeverReadsPastTheBufferWhateverPartitionCountClaims) {
 
 TEST(DriveRoots, TwoCallsSizedByTheFirst) {
     SimulatedMachine machine(describe(R"({"volumes": [{"root": "A:\\"}, {"root": "C:\\"}, {"root": "D:\\"}]})"));
+    machine.keepLog();
     const auto roots = listDriveRoots(machine);
     ASSERT_TRUE(roots);
     EXPECT_EQ(*roots, (std::vector<std::string>{"A:\\", "C:\\", "D:\\"}));
@@ -128,6 +133,7 @@ TEST(DriveRoots, TwoCallsSizedByTheFirst) {
     EXPECT_EQ(machine.log()[1], "GetLogicalDriveStringsA 15");  // needed 13, plus 2
 
     SimulatedMachine single(describe(R"({"volumes": [{"root": "C:\\"}]})"));
+    single.keepLog();
     EXPECT_EQ(*listDriveRoots(single), std::vector<std::string>{"C:\\"});
     EXPECT_EQ(single.log()[1], "GetLogicalDriveStringsA 6");
 }
@@ -171,6 +177,7 @@ TEST(DriveLetterOfPartition, FirstRootWhoseDeviceNumbersMatch) {
 
 TEST(DriveLetterOfPartition, OpensEachRootForQueriesByItsLetter) {
     SimulatedMachine machine(describe(R"({"volumes": [{"root": "C:\\", "readWrite": false, "disk": 0, "partition": 1}]})"));
+    machine.keepLog();
     EXPECT_EQ(findDriveLetter(machine, 0, 1), std::optional<std::string>("C:\\"));
     EXPECT_EQ(machine.log()[2], "CreateFileA \\\\.\\C: 0");
     machine.failCall(1);

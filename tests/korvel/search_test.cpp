@@ -22,6 +22,7 @@ const char kSimpleMachine[] = R"({"systemDrive": "C:",
 
 TEST(Entry, HelpForNoArgumentAndTheHelpWordsInAnyCase) {
     SimulatedMachine machine(describe(kSimpleMachine));
+    machine.keepLog();
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"/h"}, {"-H"}, {"/?"}, {"/H", "C:"}}) {
         const RunResult run = runKorvel(machine, args);
         EXPECT_EQ(run.exitCode, 0);
@@ -32,6 +33,7 @@ TEST(Entry, HelpForNoArgumentAndTheHelpWordsInAnyCase) {
 
 TEST(Entry, UnknownFirstArgumentsDoNothing) {
     SimulatedMachine machine(describe(kSimpleMachine));
+    machine.keepLog();
     for (const char* option : {"--checkLetter", "checkLetter", "/checkLetters", "/x", "", "C:", "/help", "?"}) {
         const RunResult run = runKorvel(machine, {option, "C:"});
         EXPECT_EQ(run.exitCode, 0) << option;
@@ -146,6 +148,7 @@ TEST(Search, FirstConfirmedBootPartitionEndsTheSearchEvenForAnotherLetter) {
 TEST(Search, CountsAreAskedAnewBeforeEveryPass) {
     SimulatedMachine machine(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}, {}],
         "volumes": [{"root": "C:\\", "disk": 1, "partition": 1}]})"));
+    machine.keepLog();
     runKorvel(machine, {"/checkLetter", "C:"});
     int driveCounts = 0;
     int layoutReads = 0;

@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""dist/linux/korvel against descriptions that are not what they should be,
+and against a large one under a memory limit: every refusal is one clean
+stderr line with exit code 0, and nothing waits long or grows without bound.
+Usage: hostile_descriptions.py KORVEL [--no-memory-limit]"""
+import json
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tally import Tally  # noqa: E402
+
+KORVEL = sys.argv[1]
+MEMORY_LIMIT = 128 << 20
+tally = Tally("hostile descriptions")
+
+
+def run(machine, args, limit=None, stdin=None):
+    """Exit code, stdout, stderr, seconds and peak resident bytes of one run."""
+    def limited():
+        if limit:
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    env = dict(os.environ, KORVEL_MACHINE=machine)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        start = time.monotonic()
+        child = subprocess.Popen([KORVEL] + args, env=env, stdin=stdin, stdout=out, stderr=err,
+                                 preexec_fn=limited, pass_fds=(stdin,) if stdin else ())
+        _, status, usage = os.wait4(child.pid, 0)
+        seconds = time.monotonic() - start
+        out.seek(0)
+        err.seek(0)
+        return os.waitstatus_to_exitcode(status), out.read(), err.read(), seconds, usage
+
+
+def refusals(work):
+    fifo = os.path.join(work, "fifo")
+    os.mkfifo(fifo)
+    large = os.path.join(work, "large.json")
+    with open(large, "w") as f:
+        f.write("{}" + " " * (1 << 20))
+    nul = os.path.join(work, "nul.json")
+    with open(nul, "wb") as f:
+        f.write(b'{"systemDrive": "C:"}\0 not JSON')
+    keys = os.path.join(work, "keys.json")
+    with open(keys, "w") as f:
+        f.write('{"a\\u0001b\\u0000c\\u007f\\r\\nd": 1}')
+    return [
+        (work, "is a directory"),
+        (fifo, "brought no data within 5 s"),
+        ("/dev/zero", "is neither a regular file nor a pipe"),
+        (large, "is larger than 1048576 bytes"),
+        (nul, "holds a NUL byte"),
+        (keys, 'unknown key "a\\x01b\\x00c\\x7F  d" in the machine'),
+    ]
+
+
+def hostile(work):
+    for machine, reason in refusals(work):
+        for args in (["/h"], ["/checkLetter", "C:"]):
+            code, out, err, seconds, _ = run(machine, args)
+            expected = f"korvel: {machine}: {reason}\n".encode()
+            tally.check(f"{machine} {args}", (code, out, err) == (0, b"", expected) and seconds < 8,
+                        f"-> {code} {out!r} {err!r} in {seconds:.1f} s")
+    # A pipe, as <(generator) gives, is still read.
+    reader, writer = os.pipe()
+    os.write(writer, b'{"wmi": null}')
+    os.close(writer)
+    code, out, err, _, _ = run(f"/dev/fd/{reader}", ["/h"], stdin=reader)
+    tally.check("a pipe is read", code == 0 and out.startswith(b"Options:") and err == b"", (code, err))
+    os.close(reader)
+
+
+def large_machine():
+    """100 disks of 93 partitions, 1000 volumes, 1000 WMI entries; the system
+    volume C: is the first partition of the last disk and its boot partition."""
+    disks = [{"layout": {"mbr": [7] * 93}} for _ in range(100)]
+    volumes = [{"root": "C:\\", "disk": 99, "partition": 1}]
+    volumes += [{"root": chr(ord("D") + i % 23) + ":\\", "disk": i % 99, "partition": 200 + i} for i in range(999)]
+    wmi = [{"DiskIndex": i % 100, "StartingOffset": str(1048576 * (1 + i)), "BootPartition": i == 99}
+           for i in range(1000)]
+    return {"systemDrive": "C:", "disks": disks, "volumes": volumes, "wmi": wmi}
+
+
+def large(work, limit):
+    path = os.path.join(work, "large-machine.json")
+    with open(path, "w") as f:
+        json.dump(large_machine(), f)
+    code, out, err, seconds, usage = run(path, ["/checkLetter", "C:"], limit=limit)
+    peak = usage.ru_maxrss * 1024
+    print(f"large description ({os.path.getsize(path)} bytes): exit {code} in {seconds:.1f} s, "
+          f"peak {peak / (1 << 20):.1f} MiB")
+    tally.check("large description answers yes", (code, err) == (1, b"") and
+                out.endswith(b"Found active system partition: drive letter=C:\\\n"), (code, err, out[-200:]))
+    tally.check("large description stays under 128 MiB", peak < MEMORY_LIMIT, peak)
+
+
+def main():
+    with tempfile.TemporaryDirectory() as work:
+        hostile(work)
+        large(work, None if "--no-memory-limit" in sys.argv else MEMORY_LIMIT)
+    return tally.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
