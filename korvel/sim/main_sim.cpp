@@ -33,6 +33,14 @@ int complain(std::string_view message) noexcept {
     return 0;
 }
 
+// Called when an allocation fails, wherever it is, even in a destructor that
+// allocates while an exception unwinds: the run ends here.
+[[noreturn]] void outOfMemory() {
+    complain("out of memory");
+    (void)std::fflush(stdout);
+    std::_Exit(0);
+}
+
 int run(int argc, char** argv) {
     const char* file = std::getenv("KORVEL_MACHINE");
     std::string text = korvel::sim::defaultMachineJson();
@@ -58,6 +66,7 @@ int main(int argc, char** argv) {
     // A reader that goes away early makes writes fail, as on Windows; the
     // exit code stays the answer.
     (void)std::signal(SIGPIPE, SIG_IGN);
+    std::set_new_handler(outOfMemory);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -98,10 +98,22 @@ def large(work, limit):
     tally.check("large description stays under 128 MiB", peak < MEMORY_LIMIT, peak)
 
 
+def out_of_memory(work):
+    """350,000 disks in 1 MiB need about 70 MiB; with 40 the run ends cleanly."""
+    path = os.path.join(work, "many-disks.json")
+    with open(path, "w") as f:
+        f.write('{"disks": [' + ",".join(["{}"] * 349000) + "]}")
+    code, _, err, _, _ = run(path, ["/checkLetter", "C:"], limit=40 << 20)
+    tally.check("running out of memory", (code, err) == (0, b"korvel: out of memory\n"), (code, err))
+
+
 def main():
+    limited = "--no-memory-limit" not in sys.argv
     with tempfile.TemporaryDirectory() as work:
         hostile(work)
-        large(work, None if "--no-memory-limit" in sys.argv else MEMORY_LIMIT)
+        large(work, MEMORY_LIMIT if limited else None)
+        if limited:
+            out_of_memory(work)
     return tally.finish()
 
 
