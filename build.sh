@@ -16,6 +16,7 @@ echo "== exit code $?"
 echo
 echo "== dist/linux/brisal -m -d   (stand-in ostrum, OSTRUM_MOUNT_POINT=S:\\)"
 OSTRUM_MOUNT_POINT='S:\' dist/linux/brisal -m -d
+code=$?
 echo
-echo "== exit code $?"
+echo "== exit code $code"
 exit 0

@@ -30,14 +30,24 @@ sanitizer_tests() {
     build_preset sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --preset sanitize
 }
 
-run_suite "native unit and scenario tests" native_tests
-run_suite "native tests under ASan and UBSan" sanitizer_tests
 fuzz_smoke() { ./fuzz.sh 3; }
 
+# The cross-built test programs (posix thread model) beside the shipped executables.
+wine_suite() {
+    local arch=$1
+    build_preset "wine-tests-$arch" > "build/wine-tests-$arch-build.log" 2>&1 ||
+        { tail -20 "build/wine-tests-$arch-build.log"; return 1; }
+    tests/wine/run_wine_tests.py "$arch"
+}
+
+run_suite "native unit and scenario tests" native_tests
+run_suite "native tests under ASan and UBSan" sanitizer_tests
 run_suite "fuzz targets, briefly" fuzz_smoke
 run_suite "clang-tidy and cppcheck" scripts/static_analysis.sh
-run_suite "Windows x64 programs under Wine" tests/wine/run_wine_tests.py
+run_suite "Windows x64 programs under Wine" wine_suite x64
+run_suite "Windows x86 programs under Wine" wine_suite x86
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
+run_suite "reproducible Windows builds" tests/static/reproducible_build.sh
 
 echo
 [ ${#failures[@]} -eq 0 ] || printf 'failed suite: %s\n' "${failures[@]}"

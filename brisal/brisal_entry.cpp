@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 int debugPrinting = 0;
 
@@ -18,8 +17,8 @@ bool isSwitch(const char* argument, char letter) {
     return argument[0] == '-' && lowerAscii(argument[1]) == letter;
 }
 
-void debugWrite(Output& out, const std::string& text) {
-    if (debugPrinting == 1 && !text.empty()) out.write(text);
+void debugWrite(Output& out, const char* text) {
+    if (debugPrinting == 1 && text != nullptr) out.print(text);
 }
 
 int usage(Output& out) {
@@ -30,7 +29,7 @@ int usage(Output& out) {
 }  // namespace
 
 // Errors in writing to standard output are not looked at: the exit code is the operation's.
-void StdoutOutput::write(const std::string& text) { (void)std::fwrite(text.data(), 1, text.size(), stdout); }
+void StdoutOutput::write(const char* text, std::size_t length) { (void)std::fwrite(text, 1, length, stdout); }
 
 void printUsage(Output& out) {
     debugWrite(out, "If no parameter is supplied this help is displayed\n\r");
@@ -43,20 +42,23 @@ void printUsage(Output& out) {
 }
 
 int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output& out) {
-    out.write(std::string("\n\r") + kBanner + "\n\r");
-    out.write("\n\r");
+    out.print("\n\r");
+    out.print(kBanner);
+    out.print("\n\r");
+    out.print("\n\r");
     if (argc < 2) return usage(out);
     if (argc >= 3 && isSwitch(argv[2], 'd')) {
         debugPrinting = 1;
-        out.write("Debug Printing enabled\n\r");
+        out.print("Debug Printing enabled\n\r");
     }
     const char* option = argv[1];
     if (option[0] != '-') return usage(out);
 
+    // Zeroed: a library that succeeds without writing leaves an empty text.
     char mountPoint[kMountPointCapacity] = {};
     int result = 0;
-    std::string success;
-    std::string failure;
+    const char* success = nullptr;  // none for -m and -f: the mount point is the message
+    const char* failure = nullptr;
     switch (lowerAscii(option[1])) {
     case 'r':
         result = ostrum.umountSP();
@@ -85,12 +87,14 @@ int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output&
         debugWrite(out, failure);
         return 1;
     }
-    if (success.empty()) {
+    if (success != nullptr) {
+        debugWrite(out, success);
+    } else if (debugPrinting == 1) {
         // The library may leave no terminator: print no further than the buffer.
-        const std::string where(mountPoint, strnlen(mountPoint, kMountPointCapacity));
-        success = "Service Partition mounted at: " + where + "\n\r";
+        out.print("Service Partition mounted at: ");
+        out.write(mountPoint, strnlen(mountPoint, kMountPointCapacity));
+        out.print("\n\r");
     }
-    debugWrite(out, success);
     return 0;
 }
 

@@ -13,6 +13,7 @@ namespace korvel {
 namespace {
 
 constexpr uint32_t kSystemDirectorySize = 260;
+constexpr uint32_t kLongestWindowsPath = 32767;
 const char kOle32[] = "\\ole32.dll";  // 10 characters
 constexpr std::size_t kOle32Length = sizeof kOle32 - 1;
 
@@ -86,14 +87,17 @@ private:
 void initComSecurity(WmiPlatform& wmi) {
     std::vector<char> path(kSystemDirectorySize + kOle32Length, '\0');
     const uint32_t reported = wmi.getSystemDirectory(path.data(), kSystemDirectorySize);
-    if (reported == 0) return;  // no system directory, no security set-up
+    // No system directory, or a size no Windows path has: no security set-up.
+    if (reported == 0 || reported > kLongestWindowsPath) return;
     if (reported > kSystemDirectorySize) {
         try {
             path.assign(static_cast<std::size_t>(reported) + kOle32Length, '\0');
         } catch (const std::bad_alloc&) {
             return;
         }
-        wmi.getSystemDirectory(path.data(), reported);
+        // The directory must now fit what it asked for: its length, below that size.
+        const uint32_t written = wmi.getSystemDirectory(path.data(), reported);
+        if (written == 0 || written >= reported) return;
     }
     // lstrcatA writes without bounds; make sure the name and its NUL fit.
     const std::size_t length = strnlen(path.data(), path.size());

@@ -14,6 +14,7 @@ REQUIRED_PACKAGES=(
     "wine32:i386:/usr/lib/wine/wine"
     "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
     "clang:/usr/bin/clang++"
+    "llvm-14:/usr/bin/llvm-nm-14"
     "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
     "clang-tidy:/usr/bin/clang-tidy"
     "cppcheck:/usr/bin/cppcheck"
@@ -48,9 +49,18 @@ build_preset() {
     cmake --build --preset "$preset" -j "$JOBS" || return 1
 }
 
+# What ships is stripped: the Windows deliverables at link time (a strip
+# afterwards would stamp the time into the PE header), the Linux ones here.
 install_preset() {
-    local preset=$1
-    cmake --install "build/$preset" --prefix "dist/$preset" > /dev/null
+    local preset=$1 strip=""
+    [ "$preset" = linux ] && strip="--strip"
+    rm -rf "dist/$preset"
+    cmake --install "build/$preset" --prefix "dist/$preset" $strip > /dev/null
+}
+
+# dist/SHA256SUMS: every Windows deliverable, paths relative to dist/.
+write_checksums() {
+    (cd dist && find windows-x64 windows-x86 -type f | LC_ALL=C sort | xargs sha256sum) > dist/SHA256SUMS
 }
 
 build_deliverables() {
@@ -59,4 +69,5 @@ build_deliverables() {
         echo "== building $preset"
         build_preset "$preset" && install_preset "$preset" || return 1
     done
+    write_checksums
 }

@@ -48,6 +48,10 @@ SimulatedMachine::SimulatedMachine(MachineDescription description) : description
 
 SimulatedMachine::~SimulatedMachine() = default;
 
+HResult SimulatedMachine::successCode(const char* call) const {
+    return successCodeFor ? successCodeFor(call) : S_OK;
+}
+
 bool SimulatedMachine::failNow(const char* call) {
     const bool counted = ++failableCalls_ == failAt_;
     return (failWhen && failWhen(call)) || counted;
@@ -196,6 +200,7 @@ uint32_t SimulatedMachine::getSystemDirectory(char* buffer, uint32_t size) {
     ++counts_.getSystemDirectory;
     note([&] { return "GetSystemDirectoryA " + std::to_string(size); });
     if (failNow("getSystemDirectory")) return 0;
+    if (systemDirectoryAnswer) return systemDirectoryAnswer(buffer, size);
     const std::string& directory = description_.systemDirectory;
     if (size <= directory.size()) return static_cast<uint32_t>(directory.size() + 1);
     std::memcpy(buffer, directory.c_str(), directory.size() + 1);
@@ -262,7 +267,7 @@ HResult SimulatedMachine::createLocator(ComObject* locator) {
     *locator = nullptr;
     if (failNow("createLocator")) return kWbemErrorFailed;
     *locator = newObject(Kind::kLocator);
-    return S_OK;
+    return successCode("createLocator");
 }
 
 HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* services) {
@@ -277,7 +282,7 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
     if (!asciiEqualsIgnoreCase(narrow(ns), "root\\cimv2")) return kWbemErrorInvalidNamespace;
     if (!description_.wmiConnects) return kWbemErrorFailed;
     *services = newObject(Kind::kServices);
-    return S_OK;
+    return successCode("connectServer");
 }
 
 HResult SimulatedMachine::queryClientSecurity(ComObject services, ComObject* security) {

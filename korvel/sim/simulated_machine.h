@@ -59,8 +59,12 @@ public:
     // Optional replacements of platform answers, for tests and fuzzing.
     std::function<bool(int disk, unsigned char* out, uint32_t size)> layoutAnswer;
     std::function<uint32_t(uint32_t length, char* buffer)> driveStringsAnswer;
+    std::function<uint32_t(char* buffer, uint32_t size)> systemDirectoryAnswer;
     // Fails the calls it says yes to, by the platform method's name ("next", "get", ...).
     std::function<bool(const std::string& call)> failWhen;
+    // The success code that "createLocator" and "connectServer" give with their
+    // object (S_OK unless it says otherwise).
+    std::function<HResult(const std::string& call)> successCodeFor;
     // Called as each enumeration opens (1, 2, 3, ...), so instances can come and go.
     std::function<void(int enumeration, MachineDescription&)> beforeEnumeration;
 
@@ -105,6 +109,7 @@ private:
     };
 
     bool failNow(const char* call);
+    HResult successCode(const char* call) const;
     template <class Line>
     void note(Line line) {
         if (keepingLog_) log_.emplace_back(line());

@@ -4,9 +4,15 @@
 #include "win32_wmi_platform.h"
 
 int main(int argc, char** argv) {
-    korvel::Win32DevicePlatform devices;
-    korvel::Win32WmiPlatform wmi;
-    korvel::StdoutConsole console;
-    korvel::Machine machine{devices, wmi, console};
-    return korvel::korvelMain(argc, argv, machine);
+    // korvel answers 0 for every failure and never writes to stderr; running
+    // out of memory is one more failure.
+    try {
+        korvel::Win32DevicePlatform devices;
+        korvel::Win32WmiPlatform wmi;
+        korvel::StdoutConsole console;
+        korvel::Machine machine{devices, wmi, console};
+        return korvel::korvelMain(argc, argv, machine);
+    } catch (...) {
+        return 0;
+    }
 }

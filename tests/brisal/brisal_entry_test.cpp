@@ -1,6 +1,7 @@
 // brisal's entry over a fake ostrum: output bytes, calls and exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ public:
     int result = 1;
     std::string bufferText = "S:\\";
     bool terminate = true;
+    bool untouched = false;      // succeed without writing the buffer
+    bool zeroedOnEntry = false;  // what the buffer held when handed over
     std::vector<std::string> calls;
 
     int mountSP(char* buffer, unsigned long capacity) override { return withBuffer("mountSP", buffer, capacity); }
@@ -40,6 +43,8 @@ public:
 private:
     int withBuffer(const char* name, char* buffer, unsigned long capacity) {
         calls.push_back(std::string(name) + " " + std::to_string(capacity));
+        zeroedOnEntry = std::all_of(buffer, buffer + capacity, [](char c) { return c == '\0'; });
+        if (untouched) return result;
         if (terminate) {
             std::memcpy(buffer, bufferText.c_str(), bufferText.size() + 1);
         } else {
@@ -65,8 +70,16 @@ Outcome run(std::vector<std::string> args, int result = 1, FakeOstrum ostrum = F
     ostrum.result = result;
     args.insert(args.begin(), "brisal");
     const auto argv = argvOf(args);
-    Capturing<Output> out;
+    CapturingBytes<Output> out;
+    // Garbage where the mount point buffer will lie, as a used stack would hold.
+    [] {
+        volatile char garbage[4096];
+        for (auto& c : garbage) c = 'G';
+    }();
     const int code = brisalMain(static_cast<int>(args.size()), argv.data(), ostrum, out);
+    if (!ostrum.calls.empty() && ostrum.calls.front().find(' ') != std::string::npos) {
+        EXPECT_TRUE(ostrum.zeroedOnEntry) << "the mount point buffer is zeroed before the call";
+    }
     return {code, out.written, ostrum.calls};
 }
 
@@ -88,6 +101,8 @@ TEST(BrisalCommandLine, DebugSwitchShowsTheUsageForAnUnknownFirstArgument) {
         EXPECT_TRUE(r.calls.empty());
     }
     EXPECT_EQ(run({"-q", "-Debug"}).output, kBanner + kDebug + kUsage);
+    EXPECT_EQ(run({"-x", "/d"}).output, kBanner) << "a slash does not make the debug switch";
+    EXPECT_EQ(run({"-v", "/d"}).output, kBanner);
 }
 
 TEST(BrisalOperations, EachSwitchCallsItsFunctionOnceInEitherCase) {
@@ -131,6 +146,13 @@ TEST(BrisalOperations, MountPointIsPrintedAsItStandsAndNeverPastTheBuffer) {
     percent.bufferText = "%s%n\\\\?\\Volume{1}\\";
     EXPECT_EQ(run({"-m", "-d"}, 1, percent).output,
               kBanner + kDebug + "Service Partition mounted at: %s%n\\\\?\\Volume{1}\\\n\r");
+
+    // A library that succeeds without writing leaves the zeroed buffer: an empty text.
+    for (const char* option : {"-m", "-f"}) {
+        FakeOstrum silent;
+        silent.untouched = true;
+        EXPECT_EQ(run({option, "-d"}, 1, silent).output, kBanner + kDebug + "Service Partition mounted at: \n\r");
+    }
 
     FakeOstrum unterminated;
     unterminated.terminate = false;

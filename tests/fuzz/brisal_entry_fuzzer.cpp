@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto argv = argvOf(args);
     debugPrinting = 0;
-    Capturing<brisal::Output> out;
+    CapturingBytes<brisal::Output> out;
     const int code = brisal::brisalMain(argc, argv.data(), ostrum, out);
     FUZZ_CHECK(code == 0 || code == 1);
     FUZZ_CHECK(ostrum.calls <= 1);

@@ -1,5 +1,9 @@
 // The boot-partition query against a simulated WMI.
 #include "boot_query.h"
+
+#include <algorithm>
+#include <cstring>
+
 #include "machine_fixture.h"
 
 namespace korvel::test {
@@ -76,12 +80,37 @@ TEST(BootQuery, LongSystemDirectoryIsAskedForAgainWithItsSize) {
     expectNothingHeld(machine);
 }
 
-TEST(BootQuery, SecuritySetUpIsSkippedWhenTheSystemDirectoryIsUnknown) {
-    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
-    machine.failCall(1);  // GetSystemDirectoryA answers 0
-    EXPECT_TRUE(ask(machine, 0, 1).boot);
-    EXPECT_EQ(machine.counts().loadLibrary, 0);
-    EXPECT_EQ(machine.counts().coInitializeSecurity, 0);
+TEST(BootQuery, SecuritySetUpIsSkippedForImplausibleSystemDirectoryAnswers) {
+    // First answer, then what the second call (if any) answers; none of them
+    // gives a path to load, and the query goes on without the set-up.
+    const std::vector<std::pair<uint32_t, uint32_t>> answers = {
+        {0, 0}, {32768, 0}, {0xFFFFFFF6u, 0}, {0xFFFFFFFFu, 0}, {300, 0}, {300, 300}, {300, 4000}};
+    for (const auto& [first, second] : answers) {
+        SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+        int calls = 0;
+        machine.systemDirectoryAnswer = [&, first = first, second = second](char* buffer, uint32_t size) {
+            std::memset(buffer, 'w', std::min<uint32_t>(size, 16));  // no terminator in sight
+            return ++calls == 1 ? first : second;
+        };
+        EXPECT_TRUE(ask(machine, 0, 1).boot) << first << " " << second;
+        EXPECT_EQ(machine.counts().loadLibrary, 0) << first << " " << second;
+        EXPECT_EQ(calls, first > 260 && first <= 32767 ? 2 : 1) << first << " " << second;
+    }
+}
+
+TEST(BootQuery, OnlyExactlySOkCountsForTheLocatorAndTheBlanket) {
+    const char* const machine = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
+    SimulatedMachine locator(describe(machine));
+    locator.successCodeFor = [](const std::string& call) { return call == "createLocator" ? S_FALSE : S_OK; };
+    EXPECT_FALSE(ask(locator, 0, 1).boot) << "a locator given with S_FALSE is no locator";
+    EXPECT_EQ(locator.counts().connectServer, 0);
+    expectNothingHeld(locator);
+
+    SimulatedMachine proxy(describe(machine));
+    proxy.successCodeFor = [](const std::string& call) { return call == "connectServer" ? S_FALSE : S_OK; };
+    EXPECT_TRUE(ask(proxy, 0, 1).boot) << "the query runs on a proxy given with S_FALSE";
+    EXPECT_EQ(proxy.counts().setBlanket, 0) << "but it gets no blanket";
+    expectNothingHeld(proxy);
 }
 
 TEST(BootQuery, DiskFilterTakesUnreadableAndOddlyTypedDiskIndexAsTheDisk) {

@@ -1,4 +1,6 @@
 // The entry and the search, narrated end to end on simulated machines.
+#include <algorithm>
+
 #include "machine_fixture.h"
 
 namespace korvel::test {
@@ -52,6 +54,12 @@ TEST(Entry, CheckLetterOptionInAnyCaseAndExitCodeFollowsTheAnswer) {
         EXPECT_EQ(runKorvel(machine, {"/checkLetter", operand}).exitCode, 0) << operand;
     }
     expectNothingHeld(machine);
+
+    // Z, the last letter, folds as well.
+    SimulatedMachine last(describe(R"({"systemDrive": "Z:", "disks": [{"layout": {"mbr": [7]}}],
+        "volumes": [{"root": "Z:\\", "disk": 0, "partition": 1}],
+        "wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    EXPECT_EQ(runKorvel(last, {"/checkLetter", "z:"}).exitCode, 1);
 }
 
 TEST(Search, NarratesTheWholeWayToTheAnswer) {
@@ -161,6 +169,16 @@ TEST(Search, CountsAreAskedAnewBeforeEveryPass) {
     // and so does every partition count of disk 0.
     EXPECT_EQ(driveCounts, 3 + 3);
     EXPECT_EQ(layoutReads, 3 + 1);
+
+    // The boot walk too: one count finds C: on partition 1, then one before
+    // each of p = 1, 2, 3 on the system disk, whose partitions are no boot partition.
+    SimulatedMachine walk(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}],
+        "volumes": [{"root": "C:\\", "disk": 0, "partition": 1}], "wmi": []})"));
+    walk.keepLog();
+    runKorvel(walk, {"/checkLetter", "C:"});
+    EXPECT_EQ(std::count_if(walk.log().begin(), walk.log().end(),
+                            [](const std::string& line) { return line.rfind("DeviceIoControl 70050", 0) == 0; }),
+              1 + 3);
 }
 
 }  // namespace

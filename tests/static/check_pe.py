@@ -1,10 +1,17 @@
 #!/usr/bin/python3
 """Static checks of the Windows deliverables in dist/, both architectures:
-machine and subsystem, self-containment, the ostrum imports, brisal's six
-exports bound to the class operators, and brisal's version resource."""
+machine and subsystem, self-containment, stripped and time-stamp free, the
+size budgets, the embedded manifest, dist/SHA256SUMS, the ostrum imports and
+brisal's six exports under the names MSVC gives them (learned from clang
+for the MSVC targets, not from our .def files), the exports bound to the class
+operators (read from the link map), and brisal's version resource."""
+import hashlib
 import os
+import re
 import subprocess
 import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
@@ -12,16 +19,22 @@ from tally import Tally  # noqa: E402
 import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HERE = os.path.dirname(os.path.abspath(__file__))
 
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "user32.dll",
-               "advapi32.dll", "ntdll.dll", "shell32.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll"}
 ARCHES = {
-    "x64": {"machine": 0x8664, "nm": "x86_64-w64-mingw32-nm", "symbol_prefix": "",
-            "ptr": "PE", "ref": "AE", "cref": "AEB", "this": "QEAA"},
-    "x86": {"machine": 0x14C, "nm": "i686-w64-mingw32-nm", "symbol_prefix": "_",
-            "ptr": "P", "ref": "A", "cref": "AB", "this": "QAE"},
+    "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc"},
+    "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc"},
 }
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
+EXECUTABLES = ["korvel.exe", "brisal.exe"]
+BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344,
+           ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224}
+SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}  # Windows 10 and 11
+RT_MANIFEST = 24
 
 tally = Tally("static")
 check = tally.check
@@ -40,33 +53,63 @@ def exports(pe):
     return {sym.name.decode(): sym.address for sym in pe.DIRECTORY_ENTRY_EXPORT.symbols}
 
 
-def common(name, pe, arch, extra_dlls=()):
-    info = ARCHES[arch]
-    check(f"{name} machine", pe.FILE_HEADER.Machine == info["machine"], hex(pe.FILE_HEADER.Machine))
-    check(f"{name} console subsystem", pe.OPTIONAL_HEADER.Subsystem == 3, pe.OPTIONAL_HEADER.Subsystem)
-    dlls = set(imports(pe))
-    check(f"{name} imports only system DLLs", dlls <= SYSTEM_DLLS | set(extra_dlls), sorted(dlls))
+def msvc_names(arch):
+    """(ostrum function names, {class: operator= name}) as MSVC decorates them."""
+    with tempfile.TemporaryDirectory() as work:
+        obj = os.path.join(work, "names.obj")
+        subprocess.run(["clang++", f"--target={ARCHES[arch]['msvc']}", "-c", os.path.join(HERE, "msvc_names.cpp"),
+                        "-o", obj], check=True)
+        listing = subprocess.run(["llvm-nm-14", obj], stdout=subprocess.PIPE, check=True).stdout.decode()
+    undefined = {line.split()[1] for line in listing.splitlines() if line.split()[0] == "U"}
+    operators = {}
+    for line in listing.splitlines():
+        name = line.split()[-1]
+        for cls in CLASSES:
+            if name.startswith(f"??4{cls}@@"):
+                operators[cls] = name
+    return undefined, operators
 
 
-def ostrum_names(arch):
-    p = ARCHES[arch]["ptr"]
-    return {f"?mountSP@@YAH{p}ADK@Z", f"?findMountedSP@@YAH{p}ADK@Z", "?umountSP@@YAHXZ",
-            "?lockVirP@@YAHXZ", "?unlockVirP@@YAHXZ"}
+def operator_addresses(arch):
+    """Where the link map puts each class's copy assignment (one section per function)."""
+    text = open(os.path.join(ROOT, "build", f"windows-{arch}", "brisal", "brisal.map")).read()
+    found = {}
+    for cls in CLASSES:
+        match = re.search(r"^ \.text\$_ZN%d%saSERKS_\s+0x([0-9a-f]+)" % (len(cls), cls), text, re.M)
+        if match:
+            found[cls] = int(match.group(1), 16)
+    return found
 
 
-def operator_exports(arch):
-    a = ARCHES[arch]
-    return {cls: f"??4{cls}@@{a['this']}{a['ref']}AV0@{a['cref']}V0@@Z" for cls in CLASSES}
+def common(name, pe, arch, size, extra_dlls=()):
+    check(f"{name} machine", pe.FILE_HEADER.Machine == ARCHES[arch]["machine"], hex(pe.FILE_HEADER.Machine))
+    check(f"{name} imports only system DLLs", set(imports(pe)) <= SYSTEM_DLLS | set(extra_dlls), sorted(imports(pe)))
+    stripped = pe.FILE_HEADER.PointerToSymbolTable == 0 and pe.FILE_HEADER.NumberOfSymbols == 0 and \
+        not any(s.Name.rstrip(b"\0").startswith(b".debug") or s.Name.startswith(b"/") for s in pe.sections)
+    check(f"{name} stripped", stripped, [s.Name for s in pe.sections])
+    check(f"{name} no time stamp", pe.FILE_HEADER.TimeDateStamp == 0, pe.FILE_HEADER.TimeDateStamp)
+    budget = BUDGETS.get((name.split()[0], arch))
+    if budget:
+        print(f"{name}: {size} bytes (budget {budget})")
+        check(f"{name} within {budget} bytes", size <= budget, size)
 
 
-def symbol_addresses(binary, arch):
-    out = subprocess.run([ARCHES[arch]["nm"], binary], stdout=subprocess.PIPE, check=True).stdout.decode()
-    table = {}
-    for line in out.splitlines():
-        parts = line.split()
-        if len(parts) == 3:
-            table[parts[2]] = int(parts[0], 16)
-    return table
+def manifest(name, pe):
+    data = None
+    resources = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
+    for kind in resources:
+        if kind.id == RT_MANIFEST:
+            leaf = kind.directory.entries[0].directory.entries[0].data.struct
+            data = pe.get_data(leaf.OffsetToData, leaf.Size)
+    check(f"{name} has a manifest", data is not None)
+    if data is None:
+        return
+    root = ElementTree.fromstring(data)
+    levels = [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    oses = {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}
+    check(f"{name} manifest asInvoker", levels == ["asInvoker"], levels)
+    check(f"{name} manifest supportedOS 7, 8, 8.1, 10/11", oses == SUPPORTED_OS, oses)
+    check(f"{name} manifest keeps the ANSI code page", not any(e.tag.endswith("activeCodePage") for e in root.iter()))
 
 
 def version_resource(name, pe):
@@ -100,41 +143,61 @@ def version_resource(name, pe):
     check(f"{name} Translation 0x0409 1200", translations == [{b"Translation": "0x0409 0x04b0"}], translations)
 
 
+def checksums():
+    """dist/SHA256SUMS lists every Windows deliverable, and each sum holds."""
+    dist = os.path.join(ROOT, "dist")
+    listed = {}
+    for line in open(os.path.join(dist, "SHA256SUMS")):
+        digest, path = line.rstrip("\n").split("  ", 1)
+        listed[path] = digest
+    present = {os.path.relpath(os.path.join(folder, f), dist)
+               for arch in ARCHES for folder, _, files in os.walk(os.path.join(dist, f"windows-{arch}")) for f in files}
+    check("SHA256SUMS lists every Windows deliverable", set(listed) == present, sorted(set(listed) ^ present))
+    wrong = [p for p in listed if p in present and
+             hashlib.sha256(open(os.path.join(dist, p), "rb").read()).hexdigest() != listed[p]]
+    check("SHA256SUMS sums hold", not wrong, wrong)
+
+
 def main():
     for arch in ARCHES:
         dist = os.path.join(ROOT, "dist", f"windows-{arch}")
-        korvel = pefile.PE(os.path.join(dist, "korvel.exe"))
-        common(f"korvel.exe ({arch})", korvel, arch)
-        imported = set().union(*imports(korvel).values())
-        check(f"korvel.exe ({arch}) does not import CoInitializeSecurity", "CoInitializeSecurity" not in imported)
-        check(f"korvel.exe ({arch}) imports the WMI calls it makes",
-              {"CoCreateInstance", "CoInitialize", "LoadLibraryExA", "GetProcAddress", "DeviceIoControl",
-               "GetLogicalDriveStringsA", "CreateFileA", "GetEnvironmentVariableA"} <= imported)
+        ostrum_calls, operators = msvc_names(arch)
+        check(f"clang gives five ostrum names and six operators ({arch})",
+              len(ostrum_calls) == 5 and len(operators) == 6, (ostrum_calls, operators))
+        for exe in EXECUTABLES:
+            path = os.path.join(dist, exe)
+            pe = pefile.PE(path)
+            name = f"{exe} ({arch})"
+            common(name, pe, arch, os.path.getsize(path), extra_dlls=("ostrum.dll",) if exe == "brisal.exe" else ())
+            check(f"{name} console subsystem", pe.OPTIONAL_HEADER.Subsystem == 3, pe.OPTIONAL_HEADER.Subsystem)
+            manifest(name, pe)
+            if exe != "brisal.exe":
+                imported = set().union(*imports(pe).values())
+                check(f"{name} does not import CoInitializeSecurity", "CoInitializeSecurity" not in imported)
+                check(f"{name} imports the calls it makes",
+                      {"CoCreateInstance", "CoInitialize", "LoadLibraryExA", "GetProcAddress", "DeviceIoControl",
+                       "GetLogicalDriveStringsA", "CreateFileA", "GetEnvironmentVariableA"} <= imported)
 
-        brisal_path = os.path.join(dist, "brisal.exe")
-        brisal = pefile.PE(brisal_path)
-        common(f"brisal.exe ({arch})", brisal, arch, extra_dlls=("ostrum.dll",))
-        check(f"brisal.exe ({arch}) ostrum imports", imports(brisal).get("ostrum.dll") == ostrum_names(arch),
+        brisal = pefile.PE(os.path.join(dist, "brisal.exe"))
+        name = f"brisal.exe ({arch})"
+        check(f"{name} ostrum imports", imports(brisal).get("ostrum.dll") == ostrum_calls,
               imports(brisal).get("ostrum.dll"))
-        wanted = operator_exports(arch)
         got = exports(brisal)
-        check(f"brisal.exe ({arch}) exports exactly the six operators", set(got) == set(wanted.values()),
-              sorted(got))
-        symbols = symbol_addresses(brisal_path, arch)
+        check(f"{name} exports exactly the six operators", set(got) == set(operators.values()), sorted(got))
+        addresses = operator_addresses(arch)
         base = brisal.OPTIONAL_HEADER.ImageBase
-        for cls, export in wanted.items():
-            gcc_name = ARCHES[arch]["symbol_prefix"] + f"_ZN{len(cls)}{cls}aSERKS_"
-            check(f"brisal.exe ({arch}) {export} is {cls}::operator=",
-                  export in got and symbols.get(gcc_name) == base + got[export],
-                  (hex(got.get(export, 0)), symbols.get(gcc_name)))
-        version_resource(f"brisal.exe ({arch})", brisal)
+        for cls, export in operators.items():
+            check(f"{name} {export} is {cls}::operator=",
+                  export in got and addresses.get(cls) == base + got[export],
+                  (hex(got.get(export, 0)), addresses.get(cls)))
+        version_resource(name, brisal)
 
-        ostrum = pefile.PE(os.path.join(dist, "ostrum.dll"))
-        check(f"ostrum.dll ({arch}) stand-in exports the decorated names",
-              set(exports(ostrum)) == ostrum_names(arch), sorted(exports(ostrum)))
-        check(f"ostrum.dll ({arch}) machine", ostrum.FILE_HEADER.Machine == ARCHES[arch]["machine"])
-        check(f"ostrum.dll ({arch}) imports only system DLLs", set(imports(ostrum)) <= SYSTEM_DLLS,
-              sorted(imports(ostrum)))
+        path = os.path.join(dist, "ostrum.dll")
+        ostrum = pefile.PE(path)
+        common(f"ostrum.dll ({arch})", ostrum, arch, os.path.getsize(path))
+        check(f"ostrum.dll ({arch}) stand-in exports the decorated names", set(exports(ostrum)) == ostrum_calls,
+              sorted(exports(ostrum)))
+    checksums()
     return tally.finish()
 
 

@@ -1,14 +1,23 @@
 // Shared by the test programs of both tools: captured output and argv building.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// Collects what a tool writes, for either tool's output interface.
-template <class Output>
-class Capturing : public Output {
+// Collects what korvel writes.
+template <class Console>
+class Capturing : public Console {
 public:
     void write(const std::string& text) override { written += text; }
+    std::string written;
+};
+
+// Collects what brisal writes.
+template <class Output>
+class CapturingBytes : public Output {
+public:
+    void write(const char* text, std::size_t length) override { written.append(text, length); }
     std::string written;
 };
 

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Runs the 64-bit Windows programs under Wine: the Win32 probe and query
-suite, korvel.exe and brisal.exe (beside the stand-in ostrum.dll), comparing
-stdout bytes, exit codes and the calls made into ostrum."""
+"""Runs one architecture's Windows programs under Wine: the Win32 probe and
+query suite, korvel.exe, brisal.exe beside the stand-in ostrum.dll (stdout
+bytes, exit codes and the calls made into ostrum), and brisal.exe's exported
+operators called as MSVC-compiled code calls them.
+Usage: run_wine_tests.py x64|x86"""
 import os
 import subprocess
 import sys
@@ -11,8 +13,9 @@ from tally import Tally  # noqa: E402
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DIST = os.path.join(ROOT, "dist", "windows-x64")
-BUILD = os.path.join(ROOT, "build", "windows-x64")
+ARCH = sys.argv[1] if len(sys.argv) > 1 else "x64"
+DIST = os.path.join(ROOT, "dist", f"windows-{ARCH}")
+BUILD = os.path.join(ROOT, "build", f"wine-tests-{ARCH}")
 
 env = dict(os.environ)
 env["WINEDEBUG"] = "-all"
@@ -23,7 +26,7 @@ env.pop("DISPLAY", None)
 for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG"):
     env.pop(name, None)
 
-tally = Tally("wine")
+tally = Tally(f"wine {ARCH}")
 check = tally.check
 
 
@@ -52,7 +55,7 @@ def win32_suite():
                             stderr=subprocess.DEVNULL, timeout=600)
     out = result.stdout.decode("latin-1")
     tail = [line for line in out.splitlines() if line.startswith("[  PASSED") or "FAILED" in line]
-    print("korvel_wine_tests.exe:", "; ".join(tail) or "(no result line)")
+    print(f"korvel_wine_tests.exe ({ARCH}):", "; ".join(tail) or "(no result line)")
     check("korvel_wine_tests.exe", result.returncode == 0, out[-2000:] if result.returncode else "")
 
 
@@ -113,6 +116,7 @@ def brisal():
         (["-r", "x", "-d"], "1", None, BANNER, 0, ["umountSP"]),
         (["-v", "-d"], "1", None, BANNER + DEBUG + "Virtual Partition locked\n\r", 0, ["lockVirP"]),
         (["-unlock", "-d"], "7", None, BANNER + DEBUG + "Virtual Partition unlocked\n\r", 0, ["unlockVirP"]),
+        (["-v", "-d"], "4294967296", None, BANNER + DEBUG, 1, ["lockVirP"]),
         (["/m", "-d"], "1", None, BANNER + DEBUG + USAGE, 1, []),
     ]
     with tempfile.TemporaryDirectory() as work:
@@ -130,11 +134,21 @@ def brisal():
                   f"-> {got_code} {out!r} {made}")
 
 
+def exported_operators():
+    program = os.path.join(BUILD, "tests", "wine", "call_exports.exe")
+    brisal_exe = subprocess.run(["winepath", "-w", os.path.join(DIST, "brisal.exe")], env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode().strip()
+    code, out = wine(program, [brisal_exe])
+    print(out.decode("latin-1").strip().splitlines()[-1] if out else "call_exports.exe: no output")
+    check("exported operators called as MSVC code calls them", code == 0, out.decode("latin-1")[-2000:])
+
+
 def main():
     prepare_prefix()
     win32_suite()
     korvel()
     brisal()
+    exported_operators()
     return tally.finish()
 
 
