@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,13 @@ constexpr std::size_t kLayoutHeadSize = 48;           // DRIVE_LAYOUT_INFORMATIO
 constexpr std::size_t kLayoutPartitionCount = 4;
 constexpr std::size_t kLayoutEntrySize = 144;         // PARTITION_INFORMATION_EX
 constexpr std::size_t kLayoutEntryType = 32;          // Mbr.PartitionType / first byte of Gpt.PartitionType
+
+// A 32-bit field of a record: little-endian, as on every target.
+inline uint32_t recordU32(const unsigned char* field) {
+    uint32_t value = 0;
+    std::memcpy(&value, field, sizeof value);
+    return value;
+}
 
 class DevicePlatform {
 public:

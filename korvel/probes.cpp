@@ -1,24 +1,13 @@
 #include "probes.h"
 
-#include <cstring>
-
 namespace korvel {
 namespace {
 
 const char kDeviceNamespace[] = "\\\\.\\";
 
-uint32_t readU32(const unsigned char* p) {
-    uint32_t v = 0;
-    std::memcpy(&v, p, sizeof v);  // records are little-endian, as is every target
-    return v;
-}
-
-// Counts the used entries of a layout image, never looking past its end
-// whatever PartitionCount claims.
+// Counts the used entries of a layout image.
 int countUsedEntries(const std::vector<unsigned char>& layout) {
-    const uint32_t claimed = readU32(layout.data() + kLayoutPartitionCount);
-    const std::size_t fitting = (layout.size() - kLayoutHeadSize) / kLayoutEntrySize;
-    const std::size_t entries = claimed < fitting ? claimed : fitting;
+    const std::size_t entries = layoutEntries(layout);
     int used = 0;
     for (std::size_t i = 0; i < entries; ++i) {
         const unsigned char type = layout[kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType];
@@ -32,9 +21,31 @@ constexpr uint32_t kMaxDriveStringsLength = 1u << 20;
 
 }  // namespace
 
+std::string physicalDrivePath(int disk) { return kDeviceNamespace + std::string("PhysicalDrive") + std::to_string(disk); }
+
+std::string volumePath(const std::string& name) { return kDeviceNamespace + name; }
+
+std::size_t layoutEntries(const std::vector<unsigned char>& layout) {
+    if (layout.size() < kLayoutHeadSize) return 0;
+    const uint32_t claimed = recordU32(layout.data() + kLayoutPartitionCount);
+    const std::size_t fitting = (layout.size() - kLayoutHeadSize) / kLayoutEntrySize;
+    return claimed < fitting ? claimed : fitting;
+}
+
+std::optional<std::vector<unsigned char>> readDriveLayout(DevicePlatform& platform, DeviceHandle disk) {
+    for (int k = 0; k < kLayoutBufferTries; ++k) {
+        std::vector<unsigned char> layout(kFirstLayoutBufferSize + kLayoutBufferStep * static_cast<std::size_t>(k));
+        if (platform.deviceIoControl(disk, kIoctlDiskGetDriveLayoutEx, layout.data(),
+                                     static_cast<uint32_t>(layout.size()))) {
+            return layout;
+        }
+    }
+    return std::nullopt;
+}
+
 int isExternalDrive(DevicePlatform& platform, const char* volume) {
     if (volume == nullptr) return kUndetermined;
-    UniqueDevice device(platform, platform.createFile(kDeviceNamespace + std::string(volume), kAccessReadWrite));
+    UniqueDevice device(platform, platform.createFile(volumePath(volume), kAccessReadWrite));
     if (!device.valid()) return kUndetermined;
     unsigned char info[kHotplugInfoSize] = {};
     const bool ok = platform.deviceIoControl(device.get(), kIoctlStorageGetHotplugInfo, info, sizeof info);
@@ -48,28 +59,18 @@ int isExternalDrive(DevicePlatform& platform, const char* volume) {
 int countPhysicalDrives(DevicePlatform& platform) {
     int count = 0;
     for (;;) {
-        UniqueDevice disk(platform,
-                          platform.createFile(kDeviceNamespace + std::string("PhysicalDrive") + std::to_string(count),
-                                              kAccessNone));
+        UniqueDevice disk(platform, platform.createFile(physicalDrivePath(count), kAccessNone));
         if (!disk.valid()) return count;
         ++count;
     }
 }
 
 int countPartitions(DevicePlatform& platform, int diskNumber) {
-    UniqueDevice disk(platform, platform.createFile(kDeviceNamespace + std::string("PhysicalDrive") +
-                                                        std::to_string(diskNumber),
-                                                    kAccessNone));
+    UniqueDevice disk(platform, platform.createFile(physicalDrivePath(diskNumber), kAccessNone));
     if (!disk.valid()) return -1;
-    for (int k = 0; k < kLayoutBufferTries; ++k) {
-        std::vector<unsigned char> layout(kFirstLayoutBufferSize + kLayoutBufferStep * static_cast<std::size_t>(k));
-        if (platform.deviceIoControl(disk.get(), kIoctlDiskGetDriveLayoutEx, layout.data(),
-                                     static_cast<uint32_t>(layout.size()))) {
-            disk.close();
-            return countUsedEntries(layout);
-        }
-    }
-    return -1;
+    const auto layout = readDriveLayout(platform, disk.get());
+    disk.close();
+    return layout ? countUsedEntries(*layout) : -1;
 }
 
 std::optional<std::vector<std::string>> listDriveRoots(DevicePlatform& platform) {
@@ -98,13 +99,13 @@ std::optional<std::string> findDriveLetter(DevicePlatform& platform, int diskNum
     const auto roots = listDriveRoots(platform);
     if (!roots) return std::nullopt;
     for (const std::string& root : *roots) {
-        UniqueDevice volume(platform, platform.createFile(kDeviceNamespace + root.substr(0, 1) + ":", kAccessNone));
+        UniqueDevice volume(platform, platform.createFile(volumePath(root.substr(0, 1) + ":"), kAccessNone));
         if (!volume.valid()) continue;
         unsigned char number[kDeviceNumberSize] = {};
         if (!platform.deviceIoControl(volume.get(), kIoctlStorageGetDeviceNumber, number, sizeof number)) continue;
         // Signed arguments against the unsigned fields, bit for bit.
-        if (readU32(number + kDeviceNumberDevice) == static_cast<uint32_t>(diskNumber) &&
-            readU32(number + kDeviceNumberPartition) == static_cast<uint32_t>(partitionNumber)) {
+        if (recordU32(number + kDeviceNumberDevice) == static_cast<uint32_t>(diskNumber) &&
+            recordU32(number + kDeviceNumberPartition) == static_cast<uint32_t>(partitionNumber)) {
             return root;
         }
     }

@@ -22,6 +22,17 @@ std::optional<std::vector<std::string>> listDriveRoots(DevicePlatform& platform)
 // The whole root ("C:\") of the volume that is that partition of that disk.
 std::optional<std::string> findDriveLetter(DevicePlatform& platform, int disk, int partition);
 
+// The device paths the probes open: "\\.\PhysicalDriveN", and "\\.\" with a
+// volume name such as "C:".
+std::string physicalDrivePath(int disk);
+std::string volumePath(const std::string& name);
+
+// The drive layout in the first of the growing buffers that takes it; nothing
+// when none does.
+std::optional<std::vector<unsigned char>> readDriveLayout(DevicePlatform& platform, DeviceHandle disk);
+// How many entries of a layout lie within its buffer, whatever PartitionCount claims.
+std::size_t layoutEntries(const std::vector<unsigned char>& layout);
+
 // Layout buffer sizes tried by countPartitions: 769 + 576 * k, k = 0..22.
 constexpr std::size_t kFirstLayoutBufferSize = 769;
 constexpr std::size_t kLayoutBufferStep = 576;

@@ -3,6 +3,9 @@
 #include "win32_device_platform.h"
 #include "win32_wmi_platform.h"
 
+// korvel answers 0 for every failure.
+extern const int kExitCodeOnTerminate = 0;
+
 int main(int argc, char** argv) {
     // korvel answers 0 for every failure and never writes to stderr; running
     // out of memory is one more failure.

@@ -1,10 +1,12 @@
 // korvel's entry and search over an arbitrary argument vector on an arbitrary
 // simulated machine (JSON after the arguments; the built-in machine when it
-// does not parse), with one platform call failing at an arbitrary point.
+// does not parse), with one platform call failing at an arbitrary point; then
+// korvel-capture on the same machine, whose description must load again.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "korvel_entry.h"
 #include "fuzz_support.h"
+#include "machine_capture.h"
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
 
@@ -28,5 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(code == 0 || code == 1);
     if (code == 1) FUZZ_CHECK(console.written.find("Found active system partition: drive letter=") != std::string::npos);
     checkNothingHeld(machine);
+
+    korvel::sim::SimulatedMachine captured(std::get<korvel::sim::MachineDescription>(parsed));
+    captured.failCall(failAt);
+    const korvel::MachineCapture capture = korvel::captureMachine(captured, captured);
+    checkNothingHeld(captured);
+    FUZZ_CHECK(capture.description.empty() != capture.failure.empty());
+    if (!capture.description.empty()) {
+        FUZZ_CHECK(std::holds_alternative<korvel::sim::MachineDescription>(korvel::sim::parseMachine(capture.description)));
+    }
     return 0;
 }

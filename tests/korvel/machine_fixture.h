@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,34 @@ inline RunResult runKorvel(sim::SimulatedMachine& machine, std::vector<std::stri
 inline void expectNothingHeld(const sim::SimulatedMachine& machine) {
     const auto problems = machine.problems();
     EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+}
+
+struct Scenario {
+    std::string name;
+    std::string machine;  // JSON
+    std::vector<std::string> args;
+};
+
+// Every scenario case whose machine the loader accepts, the built-in machine
+// standing for the cases that name none.
+inline std::vector<Scenario> scenarioMachines() {
+    namespace fs = std::filesystem;
+    const auto slurp = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::vector<Scenario> found;
+    for (const auto& entry : fs::directory_iterator(KORVEL_SCENARIO_DIR)) {
+        if (fs::exists(entry.path() / "machine-path")) continue;
+        const bool builtIn = !fs::exists(entry.path() / "machine.json");
+        Scenario scenario{entry.path().filename().string(),
+                          builtIn ? sim::defaultMachineJson() : slurp(entry.path() / "machine.json"), {}};
+        if (std::holds_alternative<std::string>(sim::parseMachine(scenario.machine))) continue;
+        std::ifstream args(entry.path() / "args");
+        for (std::string line; std::getline(args, line);) scenario.args.push_back(line);
+        found.push_back(scenario);
+    }
+    return found;
 }
 
 }  // namespace korvel::test

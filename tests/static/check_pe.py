@@ -27,7 +27,7 @@ ARCHES = {
     "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc"},
 }
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
-EXECUTABLES = ["korvel.exe", "brisal.exe"]
+EXECUTABLES = ["korvel.exe", "brisal.exe", "korvel-capture.exe"]
 BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344,
            ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224}
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7

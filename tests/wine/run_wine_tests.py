@@ -1,21 +1,34 @@
 #!/usr/bin/python3
-"""Runs one architecture's Windows programs under Wine: the Win32 probe and
-query suite, korvel.exe, brisal.exe beside the stand-in ostrum.dll (stdout
-bytes, exit codes and the calls made into ostrum), and brisal.exe's exported
-operators called as MSVC-compiled code calls them.
+"""Runs one architecture's Windows programs under Wine.
+
+- The Win32 probe and query suite, held to what every Wine 8 answers.
+- korvel-capture.exe describes the Wine machine at hand, plainly and through
+  shim_launcher.exe with layout_shim.dll (which answers the hot-plug and layout
+  requests Wine refuses, so that korvel's whole yes-path runs). On each
+  capture, the shipped korvel.exe and dist/linux/korvel give the same stdout
+  (text mode's CR LF read as LF) and exit code, and probe_report.exe (Win32)
+  and probe_report_sim (the simulated machine loaded from the capture) give
+  the same answers to every probe and query question the capture suggests.
+- brisal.exe beside the stand-in ostrum.dll: stdout bytes, exit codes and the
+  calls made into ostrum; and its exported operators called as MSVC code does.
 Usage: run_wine_tests.py x64|x86"""
+import json
 import os
+import re
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
-import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARCH = sys.argv[1] if len(sys.argv) > 1 else "x64"
 DIST = os.path.join(ROOT, "dist", f"windows-{ARCH}")
-BUILD = os.path.join(ROOT, "build", f"wine-tests-{ARCH}")
+BUILD = os.path.join(ROOT, "build", f"wine-tests-{ARCH}", "tests", "wine")
+WORK = os.path.join(ROOT, "build", f"wine-{ARCH}")
+LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
+PROBE_REPORT_SIM = os.path.join(ROOT, "build", "linux", "tests", "wine", "probe_report_sim")
 
 env = dict(os.environ)
 env["WINEDEBUG"] = "-all"
@@ -23,19 +36,35 @@ env["WINEDEBUG"] = "-all"
 env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
 env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix")
 env.pop("DISPLAY", None)
-for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG"):
+for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG", "KORVEL_MACHINE"):
     env.pop(name, None)
 
 tally = Tally(f"wine {ARCH}")
 check = tally.check
 
 
-def wine(program, args, extra_env=None, cwd=None):
+def windows_path(path):
+    return subprocess.run(["winepath", "-w", path], env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL).stdout.decode().strip()
+
+
+def wine(program, args, extra_env=None, cwd=None, shimmed=False):
+    """Exit code and stdout of a Windows program; through the shim when asked."""
     run_env = dict(env)
     run_env.update(extra_env or {})
-    result = subprocess.run(["wine", program] + args, env=run_env, cwd=cwd,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    command = ["wine", program] + args
+    if shimmed:
+        command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
+                   windows_path(os.path.join(BUILD, "layout_shim.dll")), windows_path(program)] + args
+    result = subprocess.run(command, env=run_env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=300)
     return result.returncode, result.stdout
+
+
+def on_linux(program, args, machine):
+    result = subprocess.run([program] + args, env=dict(env, KORVEL_MACHINE=machine), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=300)
+    return result.returncode, result.stdout, result.stderr
 
 
 def text_mode(text):
@@ -50,42 +79,90 @@ def prepare_prefix():
 
 
 def win32_suite():
-    suite = os.path.join(BUILD, "tests", "wine", "korvel_wine_tests.exe")
-    result = subprocess.run(["wine", suite], env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, timeout=600)
+    result = subprocess.run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=600)
     out = result.stdout.decode("latin-1")
     tail = [line for line in out.splitlines() if line.startswith("[  PASSED") or "FAILED" in line]
     print(f"korvel_wine_tests.exe ({ARCH}):", "; ".join(tail) or "(no result line)")
     check("korvel_wine_tests.exe", result.returncode == 0, out[-2000:] if result.returncode else "")
 
 
-HELP = ("Options:\n\n"
-        "/checkLetter <drive letter, ex. C:> - Checks if drive letter is active system partition\n"
-        "\tReturns 1 if drive letter is active system partition\n"
-        "\tReturns 0 if drive letter is not\n"
-        "/h - Display these options\n")
-NOT_INTERNAL = "\nChecking for active system partition\nNot internal hdd or badly formatted drive letter\n"
+def capture(shimmed):
+    """The Wine machine as korvel-capture.exe describes it, saved for replay."""
+    code, out = wine(os.path.join(DIST, "korvel-capture.exe"), [], shimmed=shimmed)
+    name = "shimmed" if shimmed else "plain"
+    path = os.path.join(WORK, f"capture-{name}.json")
+    with open(path, "wb") as f:
+        f.write(out)
+    check(f"korvel-capture.exe ({name}) exits 0", code == 0, code)
+    try:
+        return path, json.loads(out)
+    except ValueError as error:
+        check(f"korvel-capture.exe ({name}) writes JSON", False, error)
+        return path, None
 
 
-def korvel():
-    exe = os.path.join(DIST, "korvel.exe")
-    cases = [
-        ([], HELP, 0),
-        (["/h"], HELP, 0),
-        (["-H"], HELP, 0),
-        (["/?", "C:"], HELP, 0),
-        (["--checkLetter", "C:"], "", 0),
-        (["checkLetter"], "", 0),
-        # Wine refuses the hot-plug request on C: and does not open Z:.
-        (["/checkLetter", "C:"], NOT_INTERNAL, 0),
-        (["-CHECKLETTER", "c:"], NOT_INTERNAL, 0),
-        (["/checkLetter", "Z:"], NOT_INTERNAL, 0),
-        (["/checkLetter"], NOT_INTERNAL, 0),
-        (["/checkLetter", "%s%n" * 50], NOT_INTERNAL, 0),
-    ]
-    for args, expected, code in cases:
-        got_code, out = wine(exe, args)
-        check(f"korvel.exe {args}", (got_code, out) == (code, text_mode(expected)), f"-> {got_code} {out!r}")
+def letters(machine):
+    """Each root's letter in both cases, and a letter that is no root."""
+    roots = {volume["root"][0].upper() for volume in machine["volumes"]}
+    found = [f"{letter}:" for root in sorted(roots) for letter in (root, root.lower())]
+    spare = next((c for c in "QRSTUVWXYABDEFGHIJKLMNOP" if c not in roots), None)
+    return found + ([f"{spare}:"] if spare else [])
+
+
+def compare_korvel(path, machine, shimmed):
+    cases = [[], ["/h"], ["-H"], ["/?"], ["--checkLetter", "C:"], ["checkLetter"], ["/checkLetter"]]
+    cases += [["/checkLetter", letter] for letter in letters(machine)]
+    answered_yes = False
+    for args in cases:
+        code, out = wine(os.path.join(DIST, "korvel.exe"), args, shimmed=shimmed)
+        want_code, want_out, want_err = on_linux(LINUX_KORVEL, args, path)
+        answered_yes = answered_yes or code == 1
+        check(f"korvel.exe {args}{' (shimmed)' if shimmed else ''} as its replay",
+              (code, out.replace(b"\r\n", b"\n")) == (want_code, want_out) and want_err == b"",
+              f"\nwine  {code} {out!r}\nlinux {want_code} {want_out!r} {want_err!r}")
+    print(f"korvel.exe ({ARCH}{', shimmed' if shimmed else ''}): {len(cases)} runs compared with the replay, "
+          f"yes-path {'reached' if answered_yes else 'not reached'}")
+
+
+def questions(machine):
+    """Every probe and query question that the capture suggests."""
+    asked = [f"external={volume['root'][0]}:" for volume in machine["volumes"]] + ["drives"]
+    asked += [f"partitions={disk}" for disk in range(len(machine["disks"]) + 1)]
+    pairs = sorted({(v["disk"], v["partition"]) for v in machine["volumes"] if "disk" in v})
+    unreported = (0, max([p for _, p in pairs], default=0) + 1)
+    asked += [f"letter={disk},{partition}" for disk, partition in pairs + [unreported]]
+    entries = machine["wmi"] or []
+    disks = sorted({e["DiskIndex"] for e in entries if isinstance(e.get("DiskIndex"), int)})
+    asked += [f"boot={disk},{n}" for disk in disks for n in range(len(entries) + 2)]
+    return asked
+
+
+def compare_probes(path, machine, shimmed):
+    asked = questions(machine)
+    code, out = wine(os.path.join(BUILD, "probe_report.exe"), asked, shimmed=shimmed)
+    report = out.decode("latin-1").replace("\r\n", "\n")
+    want_code, want, err = on_linux(PROBE_REPORT_SIM, asked, path)
+    name = "shimmed" if shimmed else "plain"
+    check(f"probe report ({name}): Win32 and the simulated machine agree",
+          (code, report) == (want_code, want.decode("latin-1")) and err == b"",
+          f"\nwine:\n{report}\nsimulated:\n{want.decode('latin-1')}{err!r}")
+    print(f"probe report ({ARCH}, {name}): {len(asked)} questions compared")
+    return report
+
+
+def wine_facts(report):
+    """What every Wine 8 answers, whatever the host."""
+    lines = report.splitlines()
+    check("Wine refuses the hot-plug request", "external=C: -> 2" in lines, report)
+    check("Wine refuses the layout request", "partitions=0 -> -1 after 23 layout requests" in lines, report)
+    boots = [(i, line) for i, line in enumerate(lines) if line.startswith("boot=")]
+    for i, line in boots:
+        narrated = i + 1 < len(lines) and lines[i + 1].startswith("  | Expected starting offset=")
+        check(f"{line.split(' ->')[0]}: one connection, {3 if narrated else 2} enumerations",
+              re.search(r"after 1 connections, %d enumerations$" % (3 if narrated else 2), line), line)
+    check("a query was asked", boots, report)
+    check("nothing held after the report", lines[-1:] == ["held: 0 handles, 0 references, 0 strings"], lines[-1:])
 
 
 BANNER = "\n\rbrisal - Service Partition and Virtual Partition tool\n\r\n\r"
@@ -135,18 +212,23 @@ def brisal():
 
 
 def exported_operators():
-    program = os.path.join(BUILD, "tests", "wine", "call_exports.exe")
-    brisal_exe = subprocess.run(["winepath", "-w", os.path.join(DIST, "brisal.exe")], env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode().strip()
-    code, out = wine(program, [brisal_exe])
+    code, out = wine(os.path.join(BUILD, "call_exports.exe"), [windows_path(os.path.join(DIST, "brisal.exe"))])
     print(out.decode("latin-1").strip().splitlines()[-1] if out else "call_exports.exe: no output")
     check("exported operators called as MSVC code calls them", code == 0, out.decode("latin-1")[-2000:])
 
 
 def main():
+    os.makedirs(WORK, exist_ok=True)
     prepare_prefix()
     win32_suite()
-    korvel()
+    for shimmed in (False, True):
+        path, machine = capture(shimmed)
+        if machine is None:
+            continue
+        compare_korvel(path, machine, shimmed)
+        report = compare_probes(path, machine, shimmed)
+        if not shimmed:
+            wine_facts(report)
     brisal()
     exported_operators()
     return tally.finish()

@@ -1,0 +1,254 @@
+#include "machine_capture.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "boot_query.h"
+#include "com_owners.h"
+#include "probes.h"
+
+namespace korvel {
+namespace {
+
+bool isAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string escapedByte(unsigned value) {
+    char text[8];
+    (void)std::snprintf(text, sizeof text, "\\u%04x", value);
+    return text;
+}
+
+// A JSON string of UTF-8 text.
+std::string quoted(const std::string& utf8) {
+    std::string out = "\"";
+    for (const char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += escapedByte(static_cast<unsigned char>(c));
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf8Of(const OleChar* text, uint32_t length) {
+    std::string out;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint32_t code = static_cast<uint16_t>(text[i]);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && static_cast<uint16_t>(text[i + 1]) >= 0xDC00 &&
+            static_cast<uint16_t>(text[i + 1]) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+const char* boolean(bool value) { return value ? "true" : "false"; }
+
+// "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" from a GUID's bytes in memory.
+std::string guidText(const unsigned char* bytes) {
+    char text[40];
+    (void)std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                        recordU32(bytes), static_cast<unsigned>(bytes[4] | (bytes[5] << 8)),
+                        static_cast<unsigned>(bytes[6] | (bytes[7] << 8)), bytes[8], bytes[9], bytes[10], bytes[11],
+                        bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+// The entries korvel reads of a layout: a GPT layout's type GUIDs, any
+// other layout's type bytes.
+std::string layoutJson(const std::vector<unsigned char>& layout) {
+    constexpr uint32_t kPartitionStyleGpt = 1;
+    const bool gpt = recordU32(layout.data()) == kPartitionStyleGpt;
+    std::string items;
+    for (std::size_t i = 0; i < layoutEntries(layout); ++i) {
+        const unsigned char* type = layout.data() + kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType;
+        if (i > 0) items += ", ";
+        items += gpt ? quoted(guidText(type)) : std::to_string(*type);
+    }
+    return std::string(gpt ? "{\"gpt\": [" : "{\"mbr\": [") + items + "]}";
+}
+
+// Opens disk N as countPartitions does; its layout, or null, when it opens.
+std::optional<std::string> diskJson(DevicePlatform& devices, int number) {
+    UniqueDevice disk(devices, devices.createFile(physicalDrivePath(number), kAccessNone));
+    if (!disk.valid()) return std::nullopt;
+    const auto layout = readDriveLayout(devices, disk.get());
+    return "{\"opens\": true, \"layout\": " + (layout ? layoutJson(*layout) : std::string("null")) + "}";
+}
+
+// Disks 0, 1, ... up to the first that does not open, then kDisksPastFirstGap
+// numbers more, the gaps up to the last that opens written as disks that do not.
+std::string disksJson(DevicePlatform& devices) {
+    std::vector<std::string> disks;
+    int gap = 0;
+    for (std::optional<std::string> disk; (disk = diskJson(devices, gap)); ++gap) disks.push_back(*disk);
+    std::size_t kept = disks.size();
+    disks.emplace_back("{\"opens\": false}");
+    for (int number = gap + 1; number <= gap + kDisksPastFirstGap; ++number) {
+        const auto disk = diskJson(devices, number);
+        disks.push_back(disk.value_or("{\"opens\": false}"));
+        if (disk) kept = disks.size();
+    }
+    disks.resize(kept);
+    std::string out;
+    for (const std::string& disk : disks) out += (out.empty() ? "\n    " : ",\n    ") + disk;
+    return "[" + out + (disks.empty() ? "]" : "\n  ]");
+}
+
+std::string hotplugJson(DevicePlatform& devices, DeviceHandle volume) {
+    unsigned char info[kHotplugInfoSize] = {};
+    if (!devices.deviceIoControl(volume, kIoctlStorageGetHotplugInfo, info, sizeof info)) return "null";
+    return std::string("{\"mediaRemovable\": ") + boolean(info[kHotplugMediaRemovable] != 0) +
+           ", \"deviceHotplug\": " + boolean(info[kHotplugDeviceHotplug] != 0) +
+           ", \"mediaHotplug\": " + boolean(info[kHotplugMediaHotplug] != 0) + "}";
+}
+
+// One root as findDriveLetter (the query open, the device number) and
+// isExternalDrive (the read/write open, the hot-plug flags) see it.
+std::string volumeJson(DevicePlatform& devices, const std::string& root) {
+    const std::string path = volumePath(root.substr(0, 1) + ":");
+    std::string numbers;
+    UniqueDevice query(devices, devices.createFile(path, kAccessNone));
+    const bool opens = query.valid();
+    if (opens) {
+        unsigned char number[kDeviceNumberSize] = {};
+        if (devices.deviceIoControl(query.get(), kIoctlStorageGetDeviceNumber, number, sizeof number)) {
+            numbers = ", \"disk\": " + std::to_string(recordU32(number + kDeviceNumberDevice)) +
+                      ", \"partition\": " + std::to_string(recordU32(number + kDeviceNumberPartition));
+        }
+    }
+    query.close();
+    std::string hotplug;
+    UniqueDevice readWrite(devices, devices.createFile(path, kAccessReadWrite));
+    if (readWrite.valid()) hotplug = ", \"hotplug\": " + hotplugJson(devices, readWrite.get());
+    // A volume that opens only for reading and writing still opens: korvel's
+    // hot-plug question reaches it, its device-number question does not.
+    return "{\"root\": " + quoted(root) + ", \"opens\": " + boolean(opens || readWrite.valid()) +
+           ", \"readWrite\": " + boolean(readWrite.valid()) + numbers + hotplug + "}";
+}
+
+// A property as read, or nothing when it cannot be read or has no JSON form.
+std::optional<std::string> propertyJson(WmiPlatform& wmi, VariantHolder& value, ComObject object, const OleChar* name) {
+    value.clear();
+    if (wmi.get(object, name, value.get()) != S_OK) return std::nullopt;
+    const Variant& read = value.value();
+    switch (read.vt) {
+    case VT_I4:
+        return std::to_string(read.lVal);
+    case VT_BSTR:
+        return quoted(read.bstrVal == nullptr ? std::string() : utf8Of(read.bstrVal, wmi.sysStringLen(read.bstrVal)));
+    case VT_BOOL:
+        return boolean(read.boolVal != 0);
+    case VT_NULL:
+        return std::string("null");
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string entryJson(WmiPlatform& wmi, VariantHolder& value, ComObject object) {
+    struct Property {
+        const char* key;
+        const OleChar* name;
+    };
+    const Property properties[] = {{"DiskIndex", KORVEL_OLESTR("DiskIndex")},
+                                   {"StartingOffset", KORVEL_OLESTR("StartingOffset")},
+                                   {"BootPartition", KORVEL_OLESTR("BootPartition")}};
+    std::string fields;
+    for (const Property& property : properties) {
+        if (auto read = propertyJson(wmi, value, object, property.name)) {
+            fields += (fields.empty() ? "\"" : ", \"") + std::string(property.key) + "\": " + *read;
+        }
+    }
+    value.clear();
+    return "{" + fields + "}";
+}
+
+// Every Win32_DiskPartition instance in enumeration order, connected as a
+// query connects; null when no connection can be made.
+bool wmiJson(WmiPlatform& wmi, std::string& json, std::string& failure) {
+    wmi.coInitialize();
+    initComSecurity(wmi);
+    const ComRef services(wmi, connectWmi(wmi));
+    if (!services) {
+        json = "null";
+        return true;
+    }
+    ComRef enumerator(wmi);
+    {
+        const UniqueBstr className(wmi, KORVEL_OLESTR("Win32_DiskPartition"));
+        if (className.get() == nullptr ||
+            wmi.createInstanceEnum(services.get(), className.get(), enumerator.put()) != S_OK || !enumerator) {
+            failure = "the Win32_DiskPartition enumeration cannot be opened";
+            return false;
+        }
+    }
+    VariantHolder value(wmi);
+    std::string entries;
+    for (;;) {
+        ComRef object(wmi);
+        uint32_t returned = 0;
+        const HResult status = wmi.next(enumerator.get(), kNextTimeoutMs, object.put(), &returned);
+        if ((returned == 0 || !object) && status == S_FALSE) break;  // the end of the list
+        if (returned == 0 || !object || status != S_OK) {
+            char code[16];
+            (void)std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+            failure = std::string("Next failed before the end of the Win32_DiskPartition list (") + code + ")";
+            return false;
+        }
+        entries += (entries.empty() ? "\n    " : ",\n    ") + entryJson(wmi, value, object.get());
+    }
+    json = "[" + entries + (entries.empty() ? "]" : "\n  ]");
+    return true;
+}
+
+}  // namespace
+
+MachineCapture captureMachine(DevicePlatform& devices, WmiPlatform& wmi) {
+    std::string json = "{\n";
+    if (const auto systemDrive = devices.getEnvironmentVariable("SystemDrive")) {
+        if (!isAscii(*systemDrive)) return {std::string(), "the SystemDrive value is not ASCII"};
+        json += "  \"systemDrive\": " + quoted(*systemDrive) + ",\n";
+    }
+    json += "  \"disks\": " + disksJson(devices) + ",\n";
+
+    std::string volumes;
+    for (const std::string& root : listDriveRoots(devices).value_or(std::vector<std::string>())) {
+        if (!isAscii(root)) return {std::string(), "a drive root is not ASCII"};
+        volumes += (volumes.empty() ? "\n    " : ",\n    ") + volumeJson(devices, root);
+    }
+    json += "  \"volumes\": [" + volumes + (volumes.empty() ? "]" : "\n  ]") + ",\n";
+
+    std::string entries;
+    std::string failure;
+    if (!wmiJson(wmi, entries, failure)) return {std::string(), failure};
+    return {json + "  \"wmi\": " + entries + "\n}\n", std::string()};
+}
+
+}  // namespace korvel

@@ -1,0 +1,41 @@
+// korvel-capture.exe: describes the machine it runs on, for replay with the
+// Linux korvel (KORVEL_MACHINE). Exit code 0 with the whole description on
+// stdout, or 1 with one line on stderr and nothing on stdout.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "../machine_capture.h"
+#include "win32_device_platform.h"
+#include "win32_wmi_platform.h"
+
+extern const int kExitCodeOnTerminate = 1;
+
+namespace {
+
+int fail(const char* reason) {
+    (void)std::fprintf(stderr, "korvel-capture: %s\n", reason);
+    return 1;
+}
+
+}  // namespace
+
+int main() {
+    try {
+        korvel::Win32DevicePlatform devices;
+        korvel::Win32WmiPlatform wmi;
+        const korvel::MachineCapture capture = korvel::captureMachine(devices, wmi);
+        if (!capture.failure.empty()) return fail(capture.failure.c_str());
+        // The same bytes as on every platform: no carriage returns added.
+        (void)_setmode(_fileno(stdout), _O_BINARY);
+        if (std::fwrite(capture.description.data(), 1, capture.description.size(), stdout) !=
+                capture.description.size() ||
+            std::fflush(stdout) != 0) {
+            return fail("the description could not be written");
+        }
+        return 0;
+    } catch (...) {
+        return fail("out of memory");
+    }
+}

@@ -1,0 +1,91 @@
+// Loaded into a program by shim_launcher.exe, before the program runs: it
+// patches the program's import of DeviceIoControl so that the two requests
+// Wine refuses get an answer, and korvel's whole yes-path can run under Wine.
+// The hot-plug flags say internal; the drive layout is one NTFS MBR entry.
+// Every other request goes on to Wine. The shipped binaries stay as they are.
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+DeviceIoControlFn wineDeviceIoControl = nullptr;
+
+BOOL answerHotplug(LPVOID out, DWORD outSize, LPDWORD returned) {
+    STORAGE_HOTPLUG_INFO info = {};
+    if (out == nullptr || outSize < sizeof info) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    info.Size = sizeof info;
+    std::memcpy(out, &info, sizeof info);
+    if (returned != nullptr) *returned = sizeof info;
+    return TRUE;
+}
+
+BOOL answerLayout(LPVOID out, DWORD outSize, LPDWORD returned) {
+    const DWORD size = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + sizeof(PARTITION_INFORMATION_EX);
+    if (out == nullptr || outSize < size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memset(out, 0, size);
+    auto* layout = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(out);
+    layout->PartitionStyle = PARTITION_STYLE_MBR;
+    layout->PartitionCount = 1;
+    PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[0];
+    entry.PartitionStyle = PARTITION_STYLE_MBR;
+    entry.StartingOffset.QuadPart = 1048576;
+    entry.PartitionLength.QuadPart = 1LL << 30;
+    entry.PartitionNumber = 1;
+    entry.Mbr.PartitionType = 0x07;  // NTFS
+    entry.Mbr.BootIndicator = TRUE;
+    entry.Mbr.RecognizedPartition = TRUE;
+    if (returned != nullptr) *returned = size;
+    return TRUE;
+}
+
+BOOL WINAPI shimDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                LPDWORD returned, LPOVERLAPPED overlapped) {
+    if (code == IOCTL_STORAGE_GET_HOTPLUG_INFO) return answerHotplug(out, outSize, returned);
+    if (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) return answerLayout(out, outSize, returned);
+    return wineDeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+
+// Points the program's import of kernel32!DeviceIoControl at the shim.
+bool patchImport() {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name != 0;
+         ++import) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "kernel32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "DeviceIoControl") != 0) continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, PAGE_READWRITE, &protection)) {
+                return false;
+            }
+            wineDeviceIoControl = reinterpret_cast<DeviceIoControlFn>(addresses->u1.Function);
+            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(&shimDeviceIoControl);
+            VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// Refusing to load tells the launcher that the patch did not take.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    return reason != DLL_PROCESS_ATTACH || patchImport();
+}
