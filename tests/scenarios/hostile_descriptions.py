@@ -73,6 +73,13 @@ def hostile(work):
     code, out, err, _, _ = run(f"/dev/fd/{reader}", ["/h"], stdin=reader)
     tally.check("a pipe is read", code == 0 and out.startswith(b"Options:") and err == b"", (code, err))
     os.close(reader)
+    # A reader that is already gone: the writes fail, the answer stays.
+    reader, writer = os.pipe()
+    os.close(reader)
+    answer = subprocess.run([KORVEL, "/checkLetter", "C:"], env={k: v for k, v in os.environ.items()
+                                                                if k != "KORVEL_MACHINE"}, stdout=writer)
+    os.close(writer)
+    tally.check("a closed pipe leaves the answer", answer.returncode == 1, answer.returncode)
 
 
 def large_machine():
