@@ -85,8 +85,9 @@ std::string guidText(const unsigned char* bytes) {
 std::string layoutJson(const std::vector<unsigned char>& layout) {
     constexpr uint32_t kPartitionStyleGpt = 1;
     const bool gpt = recordU32(layout.data()) == kPartitionStyleGpt;
+    const std::size_t entries = layoutEntries(layout);
     std::string items;
-    for (std::size_t i = 0; i < layoutEntries(layout); ++i) {
+    for (std::size_t i = 0; i < entries; ++i) {
         const unsigned char* type = layout.data() + kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType;
         if (i > 0) items += ", ";
         items += gpt ? quoted(guidText(type)) : std::to_string(*type);

@@ -88,6 +88,9 @@ def common(name, pe, arch, size, extra_dlls=()):
         not any(s.Name.rstrip(b"\0").startswith(b".debug") or s.Name.startswith(b"/") for s in pe.sections)
     check(f"{name} stripped", stripped, [s.Name for s in pe.sections])
     check(f"{name} no time stamp", pe.FILE_HEADER.TimeDateStamp == 0, pe.FILE_HEADER.TimeDateStamp)
+    # The win32 thread model links no winpthread; our terminate handler replaces the verbose one.
+    check(f"{name} carries no winpthread", b"pthread" not in pe.__data__)
+    check(f"{name} carries no verbose terminate handler", b"terminate called" not in pe.__data__)
     budget = BUDGETS.get((name.split()[0], arch))
     if budget:
         print(f"{name}: {size} bytes (budget {budget})")
