@@ -11,62 +11,21 @@ int callEachOstrumFunction(char* buffer) {
     return mountSP(buffer, 260) + findMountedSP(buffer, 260) + umountSP() + lockVirP() + unlockVirP();
 }
 
-class WMIinterface {
-public:
-    WMIinterface& operator=(const WMIinterface& other);
-    char data;
-};
-WMIinterface& WMIinterface::operator=(const WMIinterface& other) {
-    data = other.data;
-    return *this;
-}
+// A class with a user-defined copy assignment, defined out of line so that it is emitted.
+#define COPY_ASSIGNABLE(Name)                         \
+    class Name {                                      \
+    public:                                           \
+        Name& operator=(const Name& other);           \
+        char data;                                    \
+    };                                                \
+    Name& Name::operator=(const Name& other) {        \
+        data = other.data;                            \
+        return *this;                                 \
+    }
 
-class Device {
-public:
-    Device& operator=(const Device& other);
-    char data;
-};
-Device& Device::operator=(const Device& other) {
-    data = other.data;
-    return *this;
-}
-
-class Partition {
-public:
-    Partition& operator=(const Partition& other);
-    char data;
-};
-Partition& Partition::operator=(const Partition& other) {
-    data = other.data;
-    return *this;
-}
-
-class HardDisk {
-public:
-    HardDisk& operator=(const HardDisk& other);
-    char data;
-};
-HardDisk& HardDisk::operator=(const HardDisk& other) {
-    data = other.data;
-    return *this;
-}
-
-class System {
-public:
-    System& operator=(const System& other);
-    char data;
-};
-System& System::operator=(const System& other) {
-    data = other.data;
-    return *this;
-}
-
-class OperatingSystem {
-public:
-    OperatingSystem& operator=(const OperatingSystem& other);
-    char data;
-};
-OperatingSystem& OperatingSystem::operator=(const OperatingSystem& other) {
-    data = other.data;
-    return *this;
-}
+COPY_ASSIGNABLE(WMIinterface)
+COPY_ASSIGNABLE(Device)
+COPY_ASSIGNABLE(Partition)
+COPY_ASSIGNABLE(HardDisk)
+COPY_ASSIGNABLE(System)
+COPY_ASSIGNABLE(OperatingSystem)
