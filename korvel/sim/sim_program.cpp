@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 #include "description_file.h"
@@ -11,13 +12,14 @@
 namespace korvel::sim {
 namespace {
 
-const char* programName = "korvel";
-int failureExitCode = 0;
+// The one program of this process, for the out-of-memory handler.
+const SimulatedProgram* current = nullptr;
+int outOfMemoryExitCode = 0;
 
 [[noreturn]] void outOfMemory() {
-    complain(programName, "out of memory");
+    if (current != nullptr) current->complain("out of memory");
     (void)std::fflush(stdout);
-    std::_Exit(failureExitCode);
+    std::_Exit(outOfMemoryExitCode);
 }
 
 }  // namespace
@@ -33,8 +35,31 @@ std::variant<MachineDescription, std::string> machineFromEnvironment() {
     return parsed;
 }
 
-void complain(const char* program, std::string_view message) noexcept {
-    (void)std::fputs(program, stderr);
+SimulatedProgram::SimulatedProgram(const char* name, int failureExitCode)
+    : name_(name), failureExitCode_(failureExitCode) {
+    current = this;
+    outOfMemoryExitCode = failureExitCode;
+    (void)std::signal(SIGPIPE, SIG_IGN);
+    std::set_new_handler(outOfMemory);
+}
+
+int SimulatedProgram::run(const std::function<int(SimulatedMachine&)>& body) const noexcept {
+    try {
+        auto description = machineFromEnvironment();
+        if (const auto* reason = std::get_if<std::string>(&description)) {
+            complain(*reason);
+            return failureExitCode_;
+        }
+        SimulatedMachine machine(std::move(std::get<MachineDescription>(description)));
+        return body(machine);
+    } catch (const std::exception& error) {
+        complain(error.what());
+        return failureExitCode_;
+    }
+}
+
+void SimulatedProgram::complain(std::string_view message) const noexcept {
+    (void)std::fputs(name_, stderr);
     (void)std::fputs(": ", stderr);
     for (const char c : message) {
         const auto byte = static_cast<unsigned char>(c);
@@ -47,13 +72,6 @@ void complain(const char* program, std::string_view message) noexcept {
         }
     }
     (void)std::fputc('\n', stderr);
-}
-
-void prepareProcess(const char* program, int exitCodeOnFailure) {
-    programName = program;
-    failureExitCode = exitCodeOnFailure;
-    (void)std::signal(SIGPIPE, SIG_IGN);
-    std::set_new_handler(outOfMemory);
 }
 
 }  // namespace korvel::sim

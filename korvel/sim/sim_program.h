@@ -1,12 +1,14 @@
 // What the Linux programs on a simulated machine share: the machine they run
-// on, and how they complain.
+// on, how they complain, and how they end when something goes wrong.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "machine_description.h"
+#include "simulated_machine.h"
 
 namespace korvel::sim {
 
@@ -14,15 +16,27 @@ namespace korvel::sim {
 // line naming the file and why it cannot be run on.
 std::variant<MachineDescription, std::string> machineFromEnvironment();
 
-// "<program>: <message>" as one clean line on stderr, whatever the message
-// holds: line breaks fold to a space, other control bytes are written as
-// \xNN. Allocates nothing, so it serves when memory ran out.
-void complain(const char* program, std::string_view message) noexcept;
+class SimulatedProgram {
+public:
+    // From here on a failing allocation anywhere (even in a destructor while
+    // an exception unwinds) ends the process with "<name>: out of memory" and
+    // the failure exit code. SIGPIPE is ignored: a reader that goes away early
+    // makes writes fail, as on Windows, and the exit code stays the answer.
+    SimulatedProgram(const char* name, int failureExitCode);
 
-// From now on, a failing allocation anywhere (even in a destructor while an
-// exception unwinds) ends the process with "<program>: out of memory" and the
-// exit code given. SIGPIPE is ignored too: a reader that goes away early
-// makes writes fail, as on Windows, and the exit code stays the answer.
-void prepareProcess(const char* program, int exitCodeOnFailure);
+    // The body's exit code on the machine from the environment; the failure
+    // exit code, after one line on stderr, when there is no machine to run
+    // on or an exception ends the run.
+    int run(const std::function<int(SimulatedMachine&)>& body) const noexcept;
+
+    // "<name>: <message>" as one clean line on stderr, whatever the message
+    // holds: line breaks fold to a space, other control bytes are written as
+    // \xNN. Allocates nothing, so it serves when memory ran out.
+    void complain(std::string_view message) const noexcept;
+
+private:
+    const char* name_;
+    int failureExitCode_;
+};
 
 }  // namespace korvel::sim
