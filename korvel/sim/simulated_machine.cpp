@@ -57,7 +57,6 @@ bool SimulatedMachine::failNow(const char* call) {
     return (failWhen && failWhen(call)) || counted;
 }
 
-
 std::vector<std::string> SimulatedMachine::problems() const {
     std::vector<std::string> found = misuse_;
     std::transform(handles_.begin(), handles_.end(), std::back_inserter(found), [](const auto& handle) {
