@@ -77,7 +77,7 @@ std::vector<std::string> SimulatedMachine::problems() const {
 DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t access) {
     ++counts_.createFile;
     note([&] { return "CreateFileA " + path + " " + hex(access); });
-    if (failNow("createFile")) return invalidDeviceHandle();
+    if (failNow("createFile") || (refuseOpen && refuseOpen(path, access))) return invalidDeviceHandle();
 
     OpenDevice device{};
     if (const auto disk = diskOfPath(path)) {

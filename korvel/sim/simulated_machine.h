@@ -62,6 +62,8 @@ public:
     std::function<uint32_t(char* buffer, uint32_t size)> systemDirectoryAnswer;
     // Fails the calls it says yes to, by the platform method's name ("next", "get", ...).
     std::function<bool(const std::string& call)> failWhen;
+    // Refuses every CreateFileA of the paths and accesses it says yes to.
+    std::function<bool(const std::string& path, uint32_t access)> refuseOpen;
     // The success code that "createLocator" and "connectServer" give with their
     // object (S_OK unless it says otherwise).
     std::function<HResult(const std::string& call)> successCodeFor;

@@ -98,6 +98,28 @@ TEST(BootQuery, SecuritySetUpIsSkippedForImplausibleSystemDirectoryAnswers) {
     }
 }
 
+TEST(BootQuery, SystemDirectoryMustLeaveRoomForOle32AndItsTerminator) {
+    const char* const wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
+    for (const uint32_t reported : {1u, 259u, 260u}) {
+        SimulatedMachine machine(describe(wmi));
+        machine.keepLog();
+        machine.systemDirectoryAnswer = [reported](char* buffer, uint32_t size) {
+            std::memset(buffer, 'w', size);  // every byte, no terminator
+            return reported;
+        };
+        EXPECT_TRUE(ask(machine, 0, 1).boot) << reported;
+        EXPECT_EQ(std::count_if(machine.log().begin(), machine.log().end(),
+                                [](const std::string& line) { return line.rfind("lstrcatA", 0) == 0; }),
+                  0)
+            << reported;
+    }
+    auto longest = describe(wmi);
+    longest.systemDirectory = "C:\\" + std::string(256, 'w');
+    SimulatedMachine machine(longest);
+    ask(machine, 0, 1);
+    EXPECT_EQ(machine.counts().coInitializeSecurity, 1) << "a directory of 259 characters still loads ole32.dll";
+}
+
 TEST(BootQuery, OnlyExactlySOkCountsForTheLocatorAndTheBlanket) {
     const char* const machine = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
     SimulatedMachine locator(describe(machine));

@@ -1,5 +1,6 @@
 // korvel-capture on simulated machines: a capture loads again and korvel
 // answers on it exactly as on the machine itself.
+#include <functional>
 #include <set>
 
 #include "machine_capture.h"
@@ -9,8 +10,11 @@
 namespace korvel::test {
 namespace {
 
-MachineCapture capture(const sim::MachineDescription& description) {
+using Prepare = std::function<void(sim::SimulatedMachine&)>;
+
+MachineCapture capture(const sim::MachineDescription& description, const Prepare& prepare = {}) {
     sim::SimulatedMachine machine(description);
+    if (prepare) prepare(machine);
     MachineCapture captured = captureMachine(machine, machine);
     expectNothingHeld(machine);
     return captured;
@@ -31,21 +35,45 @@ std::vector<std::string> lettersOf(const sim::MachineDescription& description) {
     return letters;
 }
 
+// Korvel answers every letter on the replay as on the machine (prepared the
+// same way), and a capture of the capture is the capture. Returns the replay.
+sim::MachineDescription expectFaithfulCapture(const std::string& name, const sim::MachineDescription& original,
+                                              const Prepare& prepare = {}) {
+    const MachineCapture captured = capture(original, prepare);
+    EXPECT_EQ(captured.failure, "") << name;
+    const auto replayed = describe(captured.description);
+    EXPECT_EQ(capture(replayed).description, captured.description) << name << ": a capture of the capture differs";
+    for (const std::string& letter : lettersOf(original)) {
+        sim::SimulatedMachine machine(original);
+        if (prepare) prepare(machine);
+        sim::SimulatedMachine replay(replayed);
+        const RunResult expected = runKorvel(machine, {"/checkLetter", letter});
+        const RunResult got = runKorvel(replay, {"/checkLetter", letter});
+        EXPECT_EQ(got.output, expected.output) << name << " " << letter;
+        EXPECT_EQ(got.exitCode, expected.exitCode) << name << " " << letter;
+    }
+    return replayed;
+}
+
 TEST(CaptureRoundTrip, KorvelAnswersOnTheCaptureAsOnTheMachine) {
-    for (const Scenario& scenario : scenarioMachines()) {
-        const auto original = describe(scenario.machine);
-        const MachineCapture captured = capture(original);
-        ASSERT_EQ(captured.failure, "") << scenario.name;
-        const auto replayed = describe(captured.description);
-        EXPECT_EQ(capture(replayed).description, captured.description) << "a capture of the capture is the same";
-        for (const std::string& letter : lettersOf(original)) {
-            sim::SimulatedMachine machine(original);
-            sim::SimulatedMachine replay(replayed);
-            const RunResult expected = runKorvel(machine, {"/checkLetter", letter});
-            const RunResult got = runKorvel(replay, {"/checkLetter", letter});
-            EXPECT_EQ(got.output, expected.output) << scenario.name << " " << letter;
-            EXPECT_EQ(got.exitCode, expected.exitCode) << scenario.name << " " << letter;
-        }
+    for (const Scenario& scenario : scenarioMachines()) expectFaithfulCapture(scenario.name, describe(scenario.machine));
+}
+
+TEST(CaptureRoundTrip, AVolumeThatOpensOnlyForReadingAndWriting) {
+    expectFaithfulCapture("C: refuses the query open", describe(sim::defaultMachineJson()),
+                          [](sim::SimulatedMachine& machine) {
+                              machine.refuseOpen = [](const std::string& path, uint32_t access) {
+                                  return path == "\\\\.\\C:" && access == 0;
+                              };
+                          });
+}
+
+TEST(CaptureRoundTrip, WmiTextBeyondAsciiLoadsAgainUnchanged) {
+    const auto original = describe(R"({"wmi": [{"StartingOffset": "\u00e9"}, {"StartingOffset": "\ud83d\ude00"}]})");
+    const auto replayed = expectFaithfulCapture("non-ASCII offsets", original);
+    ASSERT_EQ(replayed.partitions.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(replayed.partitions[i].at("StartingOffset").text, original.partitions[i].at("StartingOffset").text);
     }
 }
 
@@ -60,26 +88,42 @@ TEST(CaptureRoundTrip, DisksBehindTheFirstGapAreKeptWithTheGap) {
   ],)"),
               std::string::npos)
         << captured.description;
+
+    // Disk 1 is the first gap; the next disk that opens is `past` numbers beyond it.
+    const auto disksKept = [](int past) {
+        std::string disks = "{}";
+        for (int number = 1; number < 1 + past; ++number) disks += R"(, {"opens": false})";
+        return describe(capture(describe(R"({"disks": [)" + disks + "," + R"({}]})")).description).disks.size();
+    };
+    EXPECT_EQ(disksKept(16), 18u);
+    EXPECT_EQ(disksKept(17), 1u);
 }
 
 TEST(CaptureFailures, NoPartialDescriptionAndOneReason) {
-    const auto failing = [](const std::string& json, const char* call) {
+    using FailWhen = std::function<bool(const std::string&)>;
+    const auto failing = [](const std::string& json, const FailWhen& when) {
         sim::SimulatedMachine machine(describe(json));
-        machine.failWhen = [call](const std::string& name) { return name == call; };
+        machine.failWhen = when;
         const MachineCapture captured = captureMachine(machine, machine);
         expectNothingHeld(machine);
         return captured;
     };
+    const auto named = [](const std::string& call) -> FailWhen {
+        return [call](const std::string& name) { return name == call; };
+    };
+    // The Next that would end the list with S_FALSE fails instead: no shorter list.
+    const FailWhen endOfList = [nexts = 0](const std::string& name) mutable { return name == "next" && ++nexts == 2; };
     const std::string entries = R"({"wmi": [{"DiskIndex": 0}]})";
-    for (const auto& [json, call] : std::vector<std::pair<std::string, const char*>>{
-             {entries, "createInstanceEnum"}, {entries, "next"}, {R"({"systemDrive": "\u00c7:"})", ""},
-             {R"({"volumes": [{"root": "C:\\"}, {"root": "\u00c7:\\"}]})", ""}}) {
-        const MachineCapture captured = failing(json, call);
-        EXPECT_EQ(captured.description, "") << json << " " << call;
-        EXPECT_NE(captured.failure, "") << json << " " << call;
+    for (const auto& [json, when] : std::vector<std::pair<std::string, FailWhen>>{
+             {entries, named("createInstanceEnum")}, {entries, named("next")}, {entries, endOfList},
+             {R"({"systemDrive": "\u00c7:"})", named("")},
+             {R"({"volumes": [{"root": "C:\\"}, {"root": "\u00c7:\\"}]})", named("")}}) {
+        const MachineCapture captured = failing(json, when);
+        EXPECT_EQ(captured.description, "") << json;
+        EXPECT_NE(captured.failure, "") << json;
         EXPECT_EQ(captured.failure.find('\n'), std::string::npos);
     }
-    EXPECT_NE(failing(R"({"wmi": null})", "").description.find(R"("wmi": null)"), std::string::npos);
+    EXPECT_NE(failing(R"({"wmi": null})", named("")).description.find(R"("wmi": null)"), std::string::npos);
 }
 
 TEST(CaptureFailures, EveryFailingCallGivesBackAllItObtained) {

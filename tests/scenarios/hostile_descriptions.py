@@ -2,25 +2,29 @@
 """dist/linux/korvel against descriptions that are not what they should be,
 and against a large one under a memory limit: every refusal is one clean
 stderr line with exit code 0, and nothing waits long or grows without bound.
-Usage: hostile_descriptions.py KORVEL [--sanitized]   (a sanitizer's shadow
-memory rules out the memory limits: the large runs are left out)"""
+Usage: hostile_descriptions.py KORVEL KORVEL_CAPTURE [--sanitized]   (a
+sanitizer's shadow memory rules out the memory limits: the large runs are
+left out)"""
 import json
 import os
 import resource
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
 
 KORVEL = sys.argv[1]
+KORVEL_CAPTURE = sys.argv[2]
+MAX_DESCRIPTION = 1 << 20
 MEMORY_LIMIT = 128 << 20
 tally = Tally("hostile descriptions")
 
 
-def run(machine, args, limit=None, stdin=None):
+def run(machine, args, limit=None, stdin=None, program=KORVEL):
     """Exit code, stdout, stderr, seconds and peak resident bytes of one run."""
     def limited():
         if limit:
@@ -28,7 +32,7 @@ def run(machine, args, limit=None, stdin=None):
     env = dict(os.environ, KORVEL_MACHINE=machine)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         start = time.monotonic()
-        child = subprocess.Popen([KORVEL] + args, env=env, stdin=stdin, stdout=out, stderr=err,
+        child = subprocess.Popen([program] + args, env=env, stdin=stdin, stdout=out, stderr=err,
                                  preexec_fn=limited, pass_fds=(stdin,) if stdin else ())
         _, status, usage = os.wait4(child.pid, 0)
         seconds = time.monotonic() - start
@@ -82,6 +86,38 @@ def hostile(work):
     tally.check("a closed pipe leaves the answer", answer.returncode == 1, answer.returncode)
 
 
+def piped(data, args):
+    """A run that reads its description from a pipe that a writer fills beside it."""
+    reader, writer = os.pipe()
+
+    def write():
+        try:
+            with os.fdopen(writer, "wb") as f:
+                f.write(data)
+        except OSError:
+            pass
+    feeder = threading.Thread(target=write)
+    feeder.start()
+    try:
+        return run(f"/dev/fd/{reader}", args, stdin=reader)
+    finally:
+        os.close(reader)
+        feeder.join()
+
+
+def size_limit(work):
+    """Exactly the limit is read, one byte more is refused: from a file and from a pipe."""
+    for size, accepted in ((MAX_DESCRIPTION, True), (MAX_DESCRIPTION + 1, False)):
+        data = b"{}" + b" " * (size - 2)
+        path = os.path.join(work, f"size-{size}.json")
+        with open(path, "wb") as f:
+            f.write(data)
+        for name, (code, out, err, _, _) in (("file", run(path, ["/h"])), ("pipe", piped(data, ["/h"]))):
+            good = out.startswith(b"Options:") and err == b"" if accepted else \
+                out == b"" and err.endswith(f": is larger than {MAX_DESCRIPTION} bytes\n".encode())
+            tally.check(f"{size} bytes through a {name}", code == 0 and good, (code, out[:40], err))
+
+
 def large_machine():
     """100 disks of 93 partitions, 1000 volumes, 1000 WMI entries; the system
     volume C: is the first partition of the last disk and its boot partition."""
@@ -113,11 +149,15 @@ def out_of_memory(work):
         f.write('{"disks": [' + ",".join(["{}"] * 349000) + "]}")
     code, _, err, _, _ = run(path, ["/checkLetter", "C:"], limit=40 << 20)
     tally.check("running out of memory", (code, err) == (0, b"korvel: out of memory\n"), (code, err))
+    code, out, err, _, _ = run(path, [], limit=40 << 20, program=KORVEL_CAPTURE)
+    tally.check("korvel-capture running out of memory", (code, out, err) == (1, b"", b"korvel-capture: out of memory\n"),
+                (code, out[:40], err))
 
 
 def main():
     with tempfile.TemporaryDirectory() as work:
         hostile(work)
+        size_limit(work)
         if "--sanitized" not in sys.argv:
             large(work)
             out_of_memory(work)
