@@ -8,6 +8,8 @@ int debugPrinting = 0;
 namespace brisal {
 namespace {
 
+int settledExitCode = 1;
+
 const char kBanner[] = "brisal - Service Partition and Virtual Partition tool";
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -40,6 +42,8 @@ void printUsage(Output& out) {
     debugWrite(out, " -u   unlocks the Virtual Partition\n\r");
     debugWrite(out, " -d   Prints out lots of debug information\n\r");
 }
+
+int exitCodeSoFar() { return settledExitCode; }
 
 int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output& out) {
     out.print("\n\r");
@@ -83,7 +87,8 @@ int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output&
     default:
         return usage(out);
     }
-    if (result == 0) {
+    settledExitCode = result == 0 ? 1 : 0;
+    if (settledExitCode == 1) {
         debugWrite(out, failure);
         return 1;
     }

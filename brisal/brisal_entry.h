@@ -16,4 +16,7 @@ int brisalMain(int argc, const char* const* argv, OstrumLibrary& ostrum, Output&
 
 void printUsage(Output& out);
 
+// The exit code the run has once an ostrum call has returned; 1 before.
+int exitCodeSoFar();
+
 }  // namespace brisal

@@ -8,6 +8,7 @@
 #include "boot_query.h"
 #include "com_owners.h"
 #include "probes.h"
+#include "text_match.h"
 
 namespace korvel {
 namespace {
@@ -132,7 +133,7 @@ std::string hotplugJson(DevicePlatform& devices, DeviceHandle volume) {
 
 // One root as findDriveLetter (the query open, the device number) and
 // isExternalDrive (the read/write open, the hot-plug flags) see it.
-std::string volumeJson(DevicePlatform& devices, const std::string& root) {
+std::string volumeJson(DevicePlatform& devices, const std::string& root, bool& readWriteOpens) {
     const std::string path = volumePath(root.substr(0, 1) + ":");
     std::string numbers;
     UniqueDevice query(devices, devices.createFile(path, kAccessNone));
@@ -147,7 +148,8 @@ std::string volumeJson(DevicePlatform& devices, const std::string& root) {
     query.close();
     std::string hotplug;
     UniqueDevice readWrite(devices, devices.createFile(path, kAccessReadWrite));
-    if (readWrite.valid()) hotplug = ", \"hotplug\": " + hotplugJson(devices, readWrite.get());
+    readWriteOpens = readWrite.valid();
+    if (readWriteOpens) hotplug = ", \"hotplug\": " + hotplugJson(devices, readWrite.get());
     // A volume that opens only for reading and writing still opens: korvel's
     // hot-plug question reaches it, its device-number question does not.
     return "{\"root\": " + quoted(root) + ", \"opens\": " + boolean(opens || readWrite.valid()) +
@@ -229,27 +231,37 @@ bool wmiJson(WmiPlatform& wmi, std::string& json, std::string& failure) {
     return true;
 }
 
+MachineCapture notCaptured(const std::string& reason) { return {std::string(), reason, std::string()}; }
+
 }  // namespace
 
 MachineCapture captureMachine(DevicePlatform& devices, WmiPlatform& wmi) {
     std::string json = "{\n";
-    if (const auto systemDrive = devices.getEnvironmentVariable("SystemDrive")) {
-        if (!isAscii(*systemDrive)) return {std::string(), "the SystemDrive value is not ASCII"};
+    const auto systemDrive = devices.getEnvironmentVariable("SystemDrive");
+    if (systemDrive) {
+        if (!isAscii(*systemDrive)) return notCaptured("the SystemDrive value is not ASCII");
         json += "  \"systemDrive\": " + quoted(*systemDrive) + ",\n";
     }
     json += "  \"disks\": " + disksJson(devices) + ",\n";
 
     std::string volumes;
+    std::string warning;
     for (const std::string& root : listDriveRoots(devices).value_or(std::vector<std::string>())) {
-        if (!isAscii(root)) return {std::string(), "a drive root is not ASCII"};
-        volumes += (volumes.empty() ? "\n    " : ",\n    ") + volumeJson(devices, root);
+        if (!isAscii(root)) return notCaptured("a drive root is not ASCII");
+        bool readWrite = false;
+        volumes += (volumes.empty() ? "\n    " : ",\n    ") + volumeJson(devices, root, readWrite);
+        // Opening a volume for reading and writing takes an elevated prompt.
+        if (!readWrite && warning.empty() && systemDrive && namesMatch(root.substr(0, 2), *systemDrive)) {
+            warning = "the SystemDrive volume " + root +
+                      " refuses the read/write open: this probably runs without elevation";
+        }
     }
     json += "  \"volumes\": [" + volumes + (volumes.empty() ? "]" : "\n  ]") + ",\n";
 
     std::string entries;
     std::string failure;
-    if (!wmiJson(wmi, entries, failure)) return {std::string(), failure};
-    return {json + "  \"wmi\": " + entries + "\n}\n", std::string()};
+    if (!wmiJson(wmi, entries, failure)) return notCaptured(failure);
+    return {json + "  \"wmi\": " + entries + "\n}\n", std::string(), warning};
 }
 
 }  // namespace korvel

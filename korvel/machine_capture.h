@@ -14,6 +14,7 @@ namespace korvel {
 struct MachineCapture {
     std::string description;  // the JSON text, whole, when it could be made
     std::string failure;      // otherwise why not, in one line
+    std::string warning;      // what the description shows that its reader should know first, in one line
 };
 
 MachineCapture captureMachine(DevicePlatform& devices, WmiPlatform& wmi);

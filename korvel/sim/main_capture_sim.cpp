@@ -13,6 +13,7 @@ int main() {
             program.complain(capture.failure);
             return 1;
         }
+        if (!capture.warning.empty()) program.complain(capture.warning);
         const std::string& text = capture.description;
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
             program.complain("the description could not be written");

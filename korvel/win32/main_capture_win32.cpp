@@ -3,10 +3,12 @@
 // stdout, or 1 with one line on stderr and nothing on stdout.
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
 #include "../machine_capture.h"
+#include "allocation_failure.h"
 #include "win32_device_platform.h"
 #include "win32_wmi_platform.h"
 
@@ -14,12 +16,23 @@ extern const int kExitCodeOnTerminate = 1;
 
 namespace {
 
+void complain(const char* reason) { (void)std::fprintf(stderr, "korvel-capture: %s\n", reason); }
+
 int fail(const char* reason) {
-    (void)std::fprintf(stderr, "korvel-capture: %s\n", reason);
+    complain(reason);
     return 1;
 }
 
 }  // namespace
+
+// One line on stderr, without the C runtime, which may need memory; nothing
+// on stdout, since no buffer is flushed; exit code 1.
+void endRunOutOfMemory() noexcept {
+    static const char kLine[] = "korvel-capture: out of memory\r\n";
+    DWORD written = 0;
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
+    terminateNow(1);
+}
 
 int main() {
     try {
@@ -27,6 +40,7 @@ int main() {
         korvel::Win32WmiPlatform wmi;
         const korvel::MachineCapture capture = korvel::captureMachine(devices, wmi);
         if (!capture.failure.empty()) return fail(capture.failure.c_str());
+        if (!capture.warning.empty()) complain(capture.warning.c_str());
         // The same bytes as on every platform: no carriage returns added.
         (void)_setmode(_fileno(stdout), _O_BINARY);
         if (std::fwrite(capture.description.data(), 1, capture.description.size(), stdout) !=

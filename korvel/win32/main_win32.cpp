@@ -1,10 +1,19 @@
 // korvel.exe: the search over the machine it runs on.
+#include <cstdio>
+
 #include "../korvel_entry.h"
+#include "allocation_failure.h"
 #include "win32_device_platform.h"
 #include "win32_wmi_platform.h"
 
 // korvel answers 0 for every failure.
 extern const int kExitCodeOnTerminate = 0;
+
+// Out of memory is one more failure: the narration so far, exit code 0.
+void endRunOutOfMemory() noexcept {
+    (void)std::fflush(stdout);
+    terminateNow(0);
+}
 
 int main(int argc, char** argv) {
     // korvel answers 0 for every failure and never writes to stderr; running

@@ -68,6 +68,19 @@ TEST(CaptureRoundTrip, AVolumeThatOpensOnlyForReadingAndWriting) {
                           });
 }
 
+TEST(CaptureRoundTrip, OnlyTheSystemDriveRefusingTheReadWriteOpenIsWarnedOf) {
+    const auto refusing = [](char letter) {
+        auto machine = describe(sim::defaultMachineJson());
+        for (auto& volume : machine.volumes) volume.readWrite = volume.readWrite && volume.root[0] != letter;
+        return capture(machine);
+    };
+    EXPECT_EQ(refusing('D').warning, "");
+    const MachineCapture captured = refusing('C');
+    EXPECT_NE(captured.warning.find("C:\\"), std::string::npos) << captured.warning;
+    EXPECT_EQ(captured.warning.find('\n'), std::string::npos);
+    EXPECT_NE(captured.description.find("\"readWrite\": false"), std::string::npos) << "the description stays whole";
+}
+
 TEST(CaptureRoundTrip, WmiTextBeyondAsciiLoadsAgainUnchanged) {
     const auto original = describe(R"({"wmi": [{"StartingOffset": "\u00e9"}, {"StartingOffset": "\ud83d\ude00"}]})");
     const auto replayed = expectFaithfulCapture("non-ASCII offsets", original);

@@ -4,7 +4,8 @@ machine and subsystem, self-containment, stripped and time-stamp free, the
 size budgets, the embedded manifest, dist/SHA256SUMS, the ostrum imports and
 brisal's six exports under the names MSVC gives them (learned from clang
 for the MSVC targets, not from our .def files), the exports bound to the class
-operators (read from the link map), and brisal's version resource."""
+operators (read from the link map), and the version resources: brisal's
+own, and the project's in every other program."""
 import hashlib
 import os
 import re
@@ -115,14 +116,31 @@ def manifest(name, pe):
     check(f"{name} manifest keeps the ANSI code page", not any(e.tag.endswith("activeCodePage") for e in root.iter()))
 
 
-def version_resource(name, pe):
+def version_of(text):
+    """(MS, LS) of a fixed version from "a.b.c.d"."""
+    a, b, c, d = (int(n) for n in text.split("."))
+    return (a << 16 | b, c << 16 | d)
+
+
+BRISAL_VERSION = {"FileVersion": "4,22,3,0", "ProductVersion": "4,22,3,0", "FileDescription": "brisal Application",
+                  "InternalName": "brisal", "OriginalFilename": "brisal.exe", "ProductName": " brisal Application"}
+
+
+def our_version(exe):
+    """What the version resource of a program we write holds: the project's version, its own file name."""
+    version = open(os.path.join(ROOT, "VERSION")).read().strip() + ".0"
+    return {"FileVersion": version, "ProductVersion": version, "InternalName": exe, "OriginalFilename": exe,
+            "ProductName": "korvel"}
+
+
+def version_resource(name, pe, expected, fixed_version):
     check(f"{name} has a version resource", hasattr(pe, "VS_FIXEDFILEINFO") and hasattr(pe, "FileInfo"))
     if not hasattr(pe, "VS_FIXEDFILEINFO"):
         return
     fixed = pe.VS_FIXEDFILEINFO[0]
-    check(f"{name} FILEVERSION", (fixed.FileVersionMS, fixed.FileVersionLS) == (0x00040016, 0x00030000),
+    check(f"{name} FILEVERSION", (fixed.FileVersionMS, fixed.FileVersionLS) == version_of(fixed_version),
           (hex(fixed.FileVersionMS), hex(fixed.FileVersionLS)))
-    check(f"{name} PRODUCTVERSION", (fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x00040016, 0x00030000))
+    check(f"{name} PRODUCTVERSION", (fixed.ProductVersionMS, fixed.ProductVersionLS) == version_of(fixed_version))
     check(f"{name} FILETYPE VFT_APP", fixed.FileType == 1, fixed.FileType)
     check(f"{name} FILEOS VOS__WINDOWS32", fixed.FileOS == 4, fixed.FileOS)
     tables = []
@@ -137,12 +155,10 @@ def version_resource(name, pe):
           [t.LangID for t in tables])
     if tables:
         strings = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
-        expected = {"FileVersion": "4,22,3,0", "ProductVersion": "4,22,3,0",
-                    "FileDescription": "brisal Application", "InternalName": "brisal",
-                    "OriginalFilename": "brisal.exe", "ProductName": " brisal Application"}
         for key, value in expected.items():
             check(f"{name} {key}", strings.get(key) == value, repr(strings.get(key)))
-        check(f"{name} LegalCopyright", bool(strings.get("LegalCopyright")), strings)
+        for key in ("LegalCopyright", "FileDescription"):
+            check(f"{name} {key}", bool(strings.get(key)), strings)
     check(f"{name} Translation 0x0409 1200", translations == [{b"Translation": "0x0409 0x04b0"}], translations)
 
 
@@ -175,6 +191,7 @@ def main():
             check(f"{name} console subsystem", pe.OPTIONAL_HEADER.Subsystem == 3, pe.OPTIONAL_HEADER.Subsystem)
             manifest(name, pe)
             if exe != "brisal.exe":
+                version_resource(name, pe, our_version(exe), our_version(exe)["FileVersion"])
                 imported = set().union(*imports(pe).values())
                 check(f"{name} does not import CoInitializeSecurity", "CoInitializeSecurity" not in imported)
                 check(f"{name} imports the calls it makes",
@@ -193,7 +210,7 @@ def main():
             check(f"{name} {export} is {cls}::operator=",
                   export in got and addresses.get(cls) == base + got[export],
                   (hex(got.get(export, 0)), addresses.get(cls)))
-        version_resource(name, brisal)
+        version_resource(name, brisal, BRISAL_VERSION, "4.22.3.0")
 
         path = os.path.join(dist, "ostrum.dll")
         ostrum = pefile.PE(path)

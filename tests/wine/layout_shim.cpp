@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "import_patch.h"
+
 namespace {
 
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -55,37 +57,12 @@ BOOL WINAPI shimDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSi
     return wineDeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
 }
 
-// Points the program's import of kernel32!DeviceIoControl at the shim.
-bool patchImport() {
-    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name != 0;
-         ++import) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "kernel32.dll") != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
-        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "DeviceIoControl") != 0) continue;
-            DWORD protection = 0;
-            if (!VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, PAGE_READWRITE, &protection)) {
-                return false;
-            }
-            wineDeviceIoControl = reinterpret_cast<DeviceIoControlFn>(addresses->u1.Function);
-            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(&shimDeviceIoControl);
-            VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, protection, &protection);
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 // Refusing to load tells the launcher that the patch did not take.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    return reason != DLL_PROCESS_ATTACH || patchImport();
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    wineDeviceIoControl = reinterpret_cast<DeviceIoControlFn>(
+        patchImport("kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&shimDeviceIoControl)));
+    return wineDeviceIoControl != nullptr;
 }

@@ -11,6 +11,8 @@
   the same answers to every probe and query question the capture suggests.
 - brisal.exe beside the stand-in ostrum.dll: stdout bytes, exit codes and the
   calls made into ostrum; and its exported operators called as MSVC code does.
+- Each shipped program with one allocation failed (allocation_shim.dll), from
+  the C runtime's start-up on: the run ends under the program's contract.
 Usage: run_wine_tests.py x64|x86"""
 import json
 import os
@@ -48,17 +50,23 @@ def windows_path(path):
                           stderr=subprocess.DEVNULL).stdout.decode().strip()
 
 
-def wine(program, args, extra_env=None, cwd=None, shimmed=False):
-    """Exit code and stdout of a Windows program; through the shim when asked."""
+def run_wine(program, args, extra_env=None, cwd=None, shims=()):
+    """Exit code, stdout and stderr of a Windows program, through shim_launcher.exe with the shims named."""
     run_env = dict(env)
     run_env.update(extra_env or {})
     command = ["wine", program] + args
-    if shimmed:
+    if shims:
         command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
-                   windows_path(os.path.join(BUILD, "layout_shim.dll")), windows_path(program)] + args
+                   "|".join(windows_path(os.path.join(BUILD, shim)) for shim in shims), windows_path(program)] + args
     result = subprocess.run(command, env=run_env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             timeout=300)
-    return result.returncode, result.stdout
+    return result.returncode, result.stdout, result.stderr
+
+
+def wine(program, args, extra_env=None, cwd=None, shimmed=False):
+    """Exit code and stdout of a Windows program; through the layout shim when asked."""
+    code, out, _ = run_wine(program, args, extra_env, cwd, ("layout_shim.dll",) if shimmed else ())
+    return code, out
 
 
 def on_linux(program, args, machine):
@@ -217,6 +225,54 @@ def exported_operators():
     check("exported operators called as MSVC code calls them", code == 0, out.decode("latin-1")[-2000:])
 
 
+# Every k up to the mark's count and three more, then every STRIDE-th.
+ALLOCATION_STRIDE = 12
+
+
+def program_stderr(err):
+    """What the program wrote to stderr, without Wine's own diagnostics."""
+    return b"".join(line for line in err.splitlines(keepends=True) if not line.startswith(b"wine: "))
+
+
+def allocation_failures():
+    """Each shipped program with its k-th allocation failed ends under its contract."""
+    with tempfile.TemporaryDirectory() as work:
+        report = os.path.join(work, "allocations")
+        ostrum_log = os.path.join(work, "ostrum.log")
+        # korvel's programs run their whole yes-path, with the requests Wine refuses answered.
+        korvel_shims = ("allocation_shim.dll", "layout_shim.dll")
+        programs = [  # program, arguments, the mark, shims, extra environment, the contract
+            ("korvel.exe", ["/checkLetter", "C:"], "fwrite", korvel_shims, {},
+             lambda code, out, err: code == 0 and err == b""),
+            ("korvel-capture.exe", [], "GetEnvironmentVariableA", korvel_shims, {},
+             lambda code, out, err: (code, out, err) == (1, b"", b"korvel-capture: out of memory\r\n")),
+            ("brisal.exe", ["-m", "-d"], "fwrite", ("allocation_shim.dll",),
+             {"OSTRUM_RESULT": "1", "OSTRUM_LOG": ostrum_log},
+             lambda code, out, err: err == b"" and code == (0 if os.path.exists(ostrum_log) else 1)),
+        ]
+        for exe, args, mark, shims, extra, holds in programs:
+            def attempt(k):
+                if os.path.exists(ostrum_log):
+                    os.remove(ostrum_log)
+                shim_env = dict(extra, ALLOCATION_SHIM_FAIL=str(k), ALLOCATION_SHIM_MARK=mark,
+                                ALLOCATION_SHIM_REPORT=windows_path(report))
+                code, out, err = run_wine(os.path.join(DIST, exe), args, shim_env, cwd=DIST, shims=shims)
+                return code, out, program_stderr(err)
+            if os.path.exists(report):
+                os.remove(report)
+            attempt(0)
+            if not os.path.exists(report):
+                check(f"{exe}: allocations counted", False, "no report")
+                continue
+            total, before_mark = (int(n) for n in open(report).read().split())
+            check(f"{exe}: allocations counted up to the mark", 0 < before_mark <= total, (total, before_mark))
+            ks = sorted(set(range(1, min(total, before_mark + 3) + 1)) |
+                        set(range(before_mark + 4, total + 1, ALLOCATION_STRIDE)) | {total})
+            failed = [(k, result) for k, result in ((k, attempt(k)) for k in ks) if not holds(*result)]
+            check(f"{exe}: every failed allocation ends the run under its contract", not failed, failed[:3])
+            print(f"{exe} ({ARCH}): {total} allocations, {before_mark} before the mark; {len(ks)} of them failed")
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     prepare_prefix()
@@ -231,6 +287,7 @@ def main():
             wine_facts(report)
     brisal()
     exported_operators()
+    allocation_failures()
     return tally.finish()
 
 

@@ -1,8 +1,9 @@
-// Starts a program suspended, loads layout_shim.dll into it, resumes it and
-// exits with its exit code; its standard handles are this process's.
-// Usage: shim_launcher.exe <shim dll> <program> [arguments...]
+// Starts a program suspended, loads the shims into it, resumes it and exits
+// with its exit code; its standard handles are this process's.
+// Usage: shim_launcher.exe <shim dll>[|<shim dll>...] <program> [arguments...]
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -51,7 +52,7 @@ bool loadShim(HANDLE process, const std::string& shim) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: shim_launcher <shim dll> <program> [arguments...]\n");
+        std::fprintf(stderr, "usage: shim_launcher <shim dll>[|<shim dll>...] <program> [arguments...]\n");
         return 99;
     }
     std::string commandLine = quoted(argv[2]);
@@ -68,7 +69,13 @@ int main(int argc, char** argv) {
                         &started)) {
         return fail("cannot start the program", nullptr);
     }
-    if (!loadShim(started.hProcess, argv[1])) return fail("cannot load the shim", started.hProcess);
+    const std::string shims = argv[1];
+    for (std::size_t start = 0, end; start <= shims.size(); start = end + 1) {
+        end = std::min(shims.find('|', start), shims.size());
+        if (!loadShim(started.hProcess, shims.substr(start, end - start))) {
+            return fail("cannot load a shim", started.hProcess);
+        }
+    }
     ResumeThread(started.hThread);
     WaitForSingleObject(started.hProcess, INFINITE);
     DWORD code = 99;
