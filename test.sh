@@ -47,7 +47,8 @@ run_suite "clang-tidy and cppcheck" scripts/static_analysis.sh
 run_suite "Windows x64 programs under Wine" wine_suite x64
 run_suite "Windows x86 programs under Wine" wine_suite x86
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
-run_suite "reproducible Windows builds" tests/static/reproducible_build.sh
+run_suite "signed releases" tests/release/run_release_tests.py
+run_suite "reproducible Windows builds and signatures" tests/static/reproducible_build.sh
 
 echo
 [ ${#failures[@]} -eq 0 ] || printf 'failed suite: %s\n' "${failures[@]}"

@@ -18,6 +18,7 @@ REQUIRED_PACKAGES=(
     "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
     "clang-tidy:/usr/bin/clang-tidy"
     "cppcheck:/usr/bin/cppcheck"
+    "osslsigncode:/usr/bin/osslsigncode"
 )
 
 # Idempotent: installs only packages whose file is missing. 32-bit Wine needs
@@ -63,11 +64,39 @@ write_checksums() {
     (cd dist && find windows-x64 windows-x86 -type f | LC_ALL=C sort | xargs sha256sum) > dist/SHA256SUMS
 }
 
+# The commit a build comes from, as BUILDINFO records it, and its time, for
+# the zips and the default signing time. KORVEL_COMMIT and SOURCE_DATE_EPOCH,
+# when set, stand for a tree that is no checkout.
+release_commit() {
+    local commit
+    if [ -n "${KORVEL_COMMIT:-}" ]; then
+        echo "$KORVEL_COMMIT"
+    elif commit=$(git rev-parse HEAD 2>/dev/null); then
+        [ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ] || commit="$commit+modified"
+        echo "$commit"
+    else
+        echo "unknown"
+    fi
+}
+
+release_time() {
+    if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+        echo "$SOURCE_DATE_EPOCH"
+    else
+        git log -1 --format=%ct 2>/dev/null || echo 315532800
+    fi
+}
+
+# dist/korvel-VERSION-windows-ARCH-unsigned.zip for both architectures.
+write_unsigned_zips() {
+    scripts/release_zip.py unsigned dist "$(release_commit)" "$(release_time)"
+}
+
 build_deliverables() {
     local preset
     for preset in linux windows-x64 windows-x86; do
         echo "== building $preset"
         build_preset "$preset" && install_preset "$preset" || return 1
     done
-    write_checksums
+    write_checksums && write_unsigned_zips
 }

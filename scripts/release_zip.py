@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+"""The release zips, one per architecture, built so that the same files give
+the same bytes: fixed order, fixed times, fixed attributes.
+
+  release_zip.py unsigned DIST COMMIT TIME
+      DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64 and x86, from the
+      programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out)
+  release_zip.py signed UNSIGNED_ZIP PROGRAMS SIGNER OUT_ZIP
+      the unsigned zip with the programs of the folder PROGRAMS instead, and
+      SIGNER (the signing tool's Debian package and version) in BUILDINFO
+  release_zip.py signer ZIP
+      prints the SIGNER recorded in a signed zip
+
+Each zip holds, under one folder: the programs, README.txt (CRLF lines),
+BUILDINFO (the commit and the Debian versions of the toolchain) and
+SHA256SUMS over the other files."""
+import hashlib
+import os
+import subprocess
+import sys
+import time
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ARCHES = {"x64": "x86-64", "x86": "i686"}
+PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel.exe"]
+SIGNER_FIELD = "Signed-With:"
+
+
+def version():
+    with open(os.path.join(ROOT, "VERSION")) as f:
+        return f.read().strip()
+
+
+def zip_name(arch, signed):
+    return f"korvel-{version()}-windows-{arch}{'' if signed else '-unsigned'}.zip"
+
+
+def folder(arch):
+    return f"korvel-{version()}-windows-{arch}/"
+
+
+def package_versions(names):
+    """'name (= version)' for each Debian package, as .buildinfo files write them."""
+    found = []
+    for name in names:
+        result = subprocess.run(["dpkg-query", "-W", "-f=${Version}", name], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+        found.append(f"{name} (= {result.stdout})" if result.returncode == 0 else f"{name} (not installed)")
+    return found
+
+
+def buildinfo(arch, commit, packages, signer=None):
+    lines = ["Format: 1.0", "Source: korvel", f"Version: {version()}", f"Architecture: windows-{arch}",
+             f"Commit: {commit}", "Installed-Build-Depends:"]
+    lines += [f" {package}{',' if i + 1 < len(packages) else ''}" for i, package in enumerate(packages)]
+    if signer:
+        lines += [SIGNER_FIELD, f" {signer}"]
+    return ("\n".join(lines) + "\n").encode()
+
+
+def toolchain(arch):
+    triple = ARCHES[arch]
+    return package_versions([f"binutils-mingw-w64-{triple}", f"g++-mingw-w64-{triple}-win32", "gcc-mingw-w64-base",
+                             f"gcc-mingw-w64-{triple}-win32", f"gcc-mingw-w64-{triple}-win32-runtime",
+                             "mingw-w64-common", f"mingw-w64-{triple}-dev"])
+
+
+def readme(arch):
+    with open(os.path.join(ROOT, "win32", "README.txt")) as f:
+        text = f.read().replace("@VERSION@", version()).replace("@ARCH@", arch)
+    return text.replace("\n", "\r\n").encode()
+
+
+def sums(files):
+    return "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files).encode()
+
+
+def write_zip(path, top, files, stamp):
+    """files: (name, bytes) in their order; SHA256SUMS over them goes last. stamp: (Y, M, D, h, m, s)."""
+    members = [(top + name, data) for name, data in files] + [(top + "SHA256SUMS", sums(files))]
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in members:
+            info = zipfile.ZipInfo(name, date_time=stamp)
+            info.create_system = 0  # MS-DOS: no Unix mode bits
+            info.external_attr = 0
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, data, compresslevel=9)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def unsigned(dist, commit, when):
+    for arch in ARCHES:
+        programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
+        files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, toolchain(arch)))]
+        stamp = time.gmtime(max(when, 315532800))[:6]  # a zip holds no time before 1980
+        write_zip(os.path.join(dist, zip_name(arch, False)), folder(arch), files, stamp)
+
+
+def members(archive):
+    """name within the folder -> bytes, and the folder."""
+    names = archive.namelist()
+    top = names[0][:names[0].index("/") + 1]
+    return {name[len(top):]: archive.read(name) for name in names}, top
+
+
+def signed(unsigned_zip, programs_dir, signer, out):
+    with zipfile.ZipFile(unsigned_zip) as archive:
+        found, top = members(archive)
+        stamp = archive.infolist()[0].date_time
+    files = []
+    for name, data in found.items():
+        if name == "SHA256SUMS":
+            continue
+        if name in PROGRAMS:
+            data = read(os.path.join(programs_dir, name))
+        elif name == "BUILDINFO":
+            data += f"{SIGNER_FIELD}\n {signer}\n".encode()
+        files.append((name, data))
+    write_zip(out, top, files, stamp)
+
+
+def signer_of(path):
+    with zipfile.ZipFile(path) as archive:
+        found, _ = members(archive)
+    lines = found.get("BUILDINFO", b"").decode().splitlines()
+    return lines[lines.index(SIGNER_FIELD) + 1].strip() if SIGNER_FIELD in lines else ""
+
+
+def main(argv):
+    if len(argv) == 5 and argv[1] == "unsigned":
+        unsigned(argv[2], argv[3], int(argv[4]))
+    elif len(argv) == 6 and argv[1] == "signed":
+        signed(argv[2], argv[3], argv[4], argv[5])
+    elif len(argv) == 3 and argv[1] == "signer":
+        print(signer_of(argv[2]))
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
