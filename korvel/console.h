@@ -18,4 +18,11 @@ public:
     void write(const std::string& text) override;
 };
 
+// Keeps what is written, for a report of the narration.
+class StringConsole : public Console {
+public:
+    void write(const std::string& text) override { written += text; }
+    std::string written;
+};
+
 }  // namespace korvel

@@ -7,7 +7,9 @@
 
 #include "boot_query.h"
 #include "com_owners.h"
+#include "layout_types.h"
 #include "probes.h"
+#include "utf8_text.h"
 #include "text_match.h"
 
 namespace korvel {
@@ -39,47 +41,7 @@ std::string quoted(const std::string& utf8) {
     return out + "\"";
 }
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string utf8Of(const OleChar* text, uint32_t length) {
-    std::string out;
-    for (uint32_t i = 0; i < length; ++i) {
-        uint32_t code = static_cast<uint16_t>(text[i]);
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && static_cast<uint16_t>(text[i + 1]) >= 0xDC00 &&
-            static_cast<uint16_t>(text[i + 1]) <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
-
 const char* boolean(bool value) { return value ? "true" : "false"; }
-
-// "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" from a GUID's bytes in memory.
-std::string guidText(const unsigned char* bytes) {
-    char text[40];
-    (void)std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                        recordU32(bytes), static_cast<unsigned>(bytes[4] | (bytes[5] << 8)),
-                        static_cast<unsigned>(bytes[6] | (bytes[7] << 8)), bytes[8], bytes[9], bytes[10], bytes[11],
-                        bytes[12], bytes[13], bytes[14], bytes[15]);
-    return text;
-}
 
 // The entries korvel reads of a layout: a GPT layout's type GUIDs, any
 // other layout's type bytes.

@@ -10,8 +10,7 @@ int countUsedEntries(const std::vector<unsigned char>& layout) {
     const std::size_t entries = layoutEntries(layout);
     int used = 0;
     for (std::size_t i = 0; i < entries; ++i) {
-        const unsigned char type = layout[kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType];
-        if (type != 0x00 && type != 0x0F) ++used;  // empty slot, PARTITION_XINT13_EXTENDED
+        if (countsAsPartition(layout[kLayoutHeadSize + i * kLayoutEntrySize + kLayoutEntryType])) ++used;
     }
     return used;
 }
@@ -20,6 +19,9 @@ int countUsedEntries(const std::vector<unsigned char>& layout) {
 constexpr uint32_t kMaxDriveStringsLength = 1u << 20;
 
 }  // namespace
+
+// An empty slot and PARTITION_XINT13_EXTENDED are no partitions.
+bool countsAsPartition(unsigned char typeByte) { return typeByte != 0x00 && typeByte != 0x0F; }
 
 std::string physicalDrivePath(int disk) { return kDeviceNamespace + std::string("PhysicalDrive") + std::to_string(disk); }
 

@@ -30,6 +30,9 @@ std::string volumePath(const std::string& name);
 // The drive layout in the first of the growing buffers that takes it; nothing
 // when none does.
 std::optional<std::vector<unsigned char>> readDriveLayout(DevicePlatform& platform, DeviceHandle disk);
+// Whether countPartitions counts a layout entry, by the first byte of its
+// type (an MBR type byte, or the first byte of a GPT type GUID in memory).
+bool countsAsPartition(unsigned char typeByte);
 // How many entries of a layout lie within its buffer, whatever PartitionCount claims.
 std::size_t layoutEntries(const std::vector<unsigned char>& layout);
 

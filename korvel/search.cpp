@@ -15,8 +15,8 @@ std::string rootOf(DevicePlatform& devices, int disk, int partition) {
     return findDriveLetter(devices, disk, partition).value_or(std::string());
 }
 
-// The disk whose partitions include the system drive, or -1.
-int findSystemDisk(Machine& machine, const std::string& systemDrive) {
+// Finds the disk whose partitions include the system drive.
+bool findSystemDisk(Machine& machine, SystemPartition& found) {
     Console& out = machine.console;
     // Disk and partition counts are asked anew before every pass.
     for (int disk = 0; disk < countPhysicalDrives(machine.devices); ++disk) {
@@ -25,18 +25,21 @@ int findSystemDisk(Machine& machine, const std::string& systemDrive) {
             out.write(" Checking partition " + std::to_string(partition) + ":\n");
             const std::string root = rootOf(machine.devices, disk, partition);
             out.write(" drive letter=" + root + "\n");
-            if (namesMatch(driveName(root), systemDrive)) {
+            if (namesMatch(driveName(root), found.systemDrive)) {
                 out.write("Found system drive=" + std::to_string(disk) + "\n");
-                return disk;
+                found.systemDisk = disk;
+                found.systemPartition = partition;
+                found.systemRoot = root;
+                return true;
             }
         }
     }
-    return -1;
+    return false;
 }
 
 }  // namespace
 
-bool checkLetter(Machine& machine, const char* driveLetter) {
+bool passesHotplugStep(Machine& machine, const char* driveLetter) {
     Console& out = machine.console;
     out.write("\nChecking for active system partition\n");
     if (isExternalDrive(machine.devices, driveLetter) != kInternal) {
@@ -44,28 +47,48 @@ bool checkLetter(Machine& machine, const char* driveLetter) {
         return false;
     }
     out.write("Checking internal drives\n");
+    return true;
+}
 
+SystemPartition findActiveSystemPartition(Machine& machine, const BootWalkObserver& observe) {
+    Console& out = machine.console;
+    SystemPartition found;
     const auto systemDrive = machine.devices.getEnvironmentVariable("SystemDrive");
     if (!systemDrive) {
         out.write("Couldn't get %SystemDrive%\n");
-        return false;
+        return found;
     }
+    found.systemDrive = *systemDrive;
+    found.step = SystemPartition::Step::kNoSystemDisk;
+    if (!findSystemDisk(machine, found)) return found;
 
-    const int systemDisk = findSystemDisk(machine, *systemDrive);
-    if (systemDisk < 0) return false;
-
+    found.step = SystemPartition::Step::kNoBootPartition;
     out.write("\n");
-    for (int partition = 1; partition <= countPartitions(machine.devices, systemDisk); ++partition) {
+    for (int partition = 1; partition <= countPartitions(machine.devices, found.systemDisk); ++partition) {
         out.write("Checking system drive, partition " + std::to_string(partition) + "\n");
-        if (isBootPartition(machine.wmi, out, systemDisk, partition)) {
+        const bool boot = isBootPartition(machine.wmi, out, found.systemDisk, partition);
+        if (observe) observe(partition, boot);
+        if (boot) {
             out.write("Found active system partition @ partition=" + std::to_string(partition) + "\n");
-            const std::string root = rootOf(machine.devices, systemDisk, partition);
-            out.write("Found active system partition: drive letter=" + root + "\n");
-            return driveLetter != nullptr && namesMatch(driveName(root), driveLetter);
+            found.step = SystemPartition::Step::kFound;
+            found.bootPartition = partition;
+            found.bootRoot = rootOf(machine.devices, found.systemDisk, partition);
+            out.write("Found active system partition: drive letter=" + found.bootRoot + "\n");
+            return found;
         }
         out.write("Partition=" + std::to_string(partition) + " is not boot partition\n\n");
     }
-    return false;
+    return found;
+}
+
+bool namesActiveSystemPartition(const SystemPartition& found, const char* driveLetter) {
+    return found.step == SystemPartition::Step::kFound && driveLetter != nullptr &&
+           namesMatch(driveName(found.bootRoot), driveLetter);
+}
+
+bool checkLetter(Machine& machine, const char* driveLetter) {
+    if (!passesHotplugStep(machine, driveLetter)) return false;
+    return namesActiveSystemPartition(findActiveSystemPartition(machine), driveLetter);
 }
 
 }  // namespace korvel

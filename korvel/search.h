@@ -1,6 +1,9 @@
 // The search for the active system partition, narrated on the console.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "console.h"
 #include "device_platform.h"
 #include "wmi_platform.h"
@@ -13,8 +16,33 @@ struct Machine {
     Console& console;
 };
 
+// What the search finds past the hot-plug step, where nothing depends on the
+// letter asked about any more.
+struct SystemPartition {
+    enum class Step { kNoSystemDrive, kNoSystemDisk, kNoBootPartition, kFound };
+    Step step = Step::kNoSystemDrive;  // how far the search got
+    std::string systemDrive;           // SystemDrive as read
+    int systemDisk = -1;               // the disk holding it, and where:
+    int systemPartition = -1;
+    std::string systemRoot;
+    int bootPartition = -1;  // the first partition WMI confirms
+    std::string bootRoot;    // its drive root, empty when it has none
+};
+
+// Called after each boot-partition query of the walk over the system disk.
+using BootWalkObserver = std::function<void(int partition, bool confirmed)>;
+
+// The hot-plug step: true when the volume of driveLetter (may be null) lies
+// on an internal disk.
+bool passesHotplugStep(Machine& machine, const char* driveLetter);
+// The rest of the search: SystemDrive, the walk to the system disk, the walk
+// over its partitions asking WMI for the boot partition.
+SystemPartition findActiveSystemPartition(Machine& machine, const BootWalkObserver& observe = {});
+// True when driveLetter (may be null) names the partition the search found.
+bool namesActiveSystemPartition(const SystemPartition& found, const char* driveLetter);
+
 // True only when driveLetter (may be null) names the boot partition of the
-// disk that holds %SystemDrive%.
+// disk that holds %SystemDrive%: the three steps above.
 bool checkLetter(Machine& machine, const char* driveLetter);
 
 }  // namespace korvel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #ifdef _WIN32
 #include <oaidl.h>
@@ -53,6 +54,9 @@ constexpr HResult kWbemErrorFailed = static_cast<HResult>(0x80041001u);        /
 constexpr HResult kWbemErrorInvalidNamespace = static_cast<HResult>(0x8004100Eu);
 
 inline bool failed(HResult hr) { return hr < 0; }
+
+// Text in the platform's OLE characters, as a BSTR holds it.
+using OleString = std::basic_string<OleChar>;
 
 // An interface pointer whose reference the holder owns.
 using ComObject = void*;

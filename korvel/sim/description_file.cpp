@@ -44,12 +44,11 @@ bool awaitPipe(int fd) {
 
 }  // namespace
 
-DescriptionText readDescriptionFile(const char* path) {
-    // Non-blocking, so that opening a FIFO without a writer returns at once.
-    const UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) return refused(systemError("cannot be read"));
+namespace {
+
+DescriptionText readOpened(int fd) {
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return refused(systemError("cannot be read"));
+    if (::fstat(fd, &status) != 0) return refused(systemError("cannot be read"));
     if (S_ISDIR(status.st_mode)) return refused("is a directory");
     const bool pipe = S_ISFIFO(status.st_mode);
     if (!pipe && !S_ISREG(status.st_mode)) return refused("is neither a regular file nor a pipe");
@@ -59,10 +58,10 @@ DescriptionText readDescriptionFile(const char* path) {
     DescriptionText read;
     char chunk[16384];
     for (;;) {
-        if (pipe && !awaitPipe(fd.get())) {
+        if (pipe && !awaitPipe(fd)) {
             return refused("brought no data within " + std::to_string(kPipeWaitMs / 1000) + " s");
         }
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
@@ -75,5 +74,17 @@ DescriptionText readDescriptionFile(const char* path) {
     }
     return read;
 }
+
+}  // namespace
+
+DescriptionText readDescriptionFile(const char* path) {
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) return refused(systemError("cannot be read"));
+    return readOpened(fd.get());
+}
+
+// Standard input stays open: it is the process's, not ours.
+DescriptionText readDescriptionStdin() { return readOpened(STDIN_FILENO); }
 
 }  // namespace korvel::sim

@@ -17,5 +17,7 @@ struct DescriptionText {
 };
 
 DescriptionText readDescriptionFile(const char* path);
+// The same from standard input, which is left open.
+DescriptionText readDescriptionStdin();
 
 }  // namespace korvel::sim

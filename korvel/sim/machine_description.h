@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../wmi_platform.h"
+
 namespace korvel::sim {
 
 struct DiskDescription {
@@ -37,7 +39,7 @@ struct PropertyValue {
     enum class Kind { kInteger, kString, kBoolean, kNull };
     Kind kind = Kind::kNull;
     int32_t integer = 0;
-    std::u16string text;
+    OleString text;
     bool boolean = false;
 };
 

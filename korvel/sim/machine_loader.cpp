@@ -74,8 +74,8 @@ std::array<uint8_t, 16> parseGuid(std::string text, const std::string& where) {
             bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]};
 }
 
-std::u16string toUtf16(const std::string& utf8) {
-    std::u16string out;
+OleString toUtf16(const std::string& utf8) {
+    OleString out;
     for (std::size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<unsigned char>(utf8[i]);
         const int extra = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
@@ -84,10 +84,10 @@ std::u16string toUtf16(const std::string& utf8) {
         i += static_cast<std::size_t>(extra) + 1;
         if (code >= 0x10000) {
             code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (code >> 10));
-            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+            out += static_cast<OleChar>(0xD800 + (code >> 10));
+            out += static_cast<OleChar>(0xDC00 + (code & 0x3FF));
         } else {
-            out += static_cast<char16_t>(code);
+            out += static_cast<OleChar>(code);
         }
     }
     return out;

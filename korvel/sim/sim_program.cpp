@@ -24,28 +24,37 @@ int outOfMemoryExitCode = 0;
 
 }  // namespace
 
-std::variant<MachineDescription, std::string> machineFromEnvironment() {
-    const char* file = std::getenv("KORVEL_MACHINE");
-    if (file == nullptr) return parseMachine(defaultMachineJson());
-    const std::string name = file;
-    const DescriptionText read = readDescriptionFile(file);
+std::variant<MachineDescription, std::string> machineFromText(const std::string& name, const DescriptionText& read) {
     if (!read.refusal.empty()) return name + ": " + read.refusal;
     auto parsed = parseMachine(read.text);
     if (auto* reason = std::get_if<std::string>(&parsed)) *reason = name + ": " + *reason;
     return parsed;
 }
 
+std::variant<MachineDescription, std::string> machineFromEnvironment() {
+    const char* file = std::getenv("KORVEL_MACHINE");
+    if (file == nullptr) return parseMachine(defaultMachineJson());
+    return machineFromText(file, readDescriptionFile(file));
+}
+
 SimulatedProgram::SimulatedProgram(const char* name, int failureExitCode)
     : name_(name), failureExitCode_(failureExitCode) {
     current = this;
     outOfMemoryExitCode = failureExitCode;
+#ifdef SIGPIPE
     (void)std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::set_new_handler(outOfMemory);
 }
 
 int SimulatedProgram::run(const std::function<int(SimulatedMachine&)>& body) const noexcept {
+    return run(machineFromEnvironment, body);
+}
+
+int SimulatedProgram::run(const std::function<std::variant<MachineDescription, std::string>()>& source,
+                          const std::function<int(SimulatedMachine&)>& body) const noexcept {
     try {
-        auto description = machineFromEnvironment();
+        auto description = source();
         if (const auto* reason = std::get_if<std::string>(&description)) {
             complain(*reason);
             return failureExitCode_;

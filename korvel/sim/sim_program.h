@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "description_file.h"
 #include "machine_description.h"
 #include "simulated_machine.h"
 
@@ -15,6 +16,8 @@ namespace korvel::sim {
 // The machine named by KORVEL_MACHINE, or the built-in one; otherwise one
 // line naming the file and why it cannot be run on.
 std::variant<MachineDescription, std::string> machineFromEnvironment();
+// The machine in a description as read, or "<name>: <reason>".
+std::variant<MachineDescription, std::string> machineFromText(const std::string& name, const DescriptionText& read);
 
 class SimulatedProgram {
 public:
@@ -28,6 +31,9 @@ public:
     // exit code, after one line on stderr, when there is no machine to run
     // on or an exception ends the run.
     int run(const std::function<int(SimulatedMachine&)>& body) const noexcept;
+    // The same on the machine that source gives.
+    int run(const std::function<std::variant<MachineDescription, std::string>()>& source,
+            const std::function<int(SimulatedMachine&)>& body) const noexcept;
 
     // "<name>: <message>" as one clean line on stderr, whatever the message
     // holds: line breaks fold to a space, other control bytes are written as

@@ -350,7 +350,7 @@ HResult SimulatedMachine::get(ComObject object, const OleChar* name, Variant* va
         value->lVal = stored.integer;
         break;
     case PropertyValue::Kind::kString: {
-        auto text = std::make_unique<std::u16string>(stored.text);
+        auto text = std::make_unique<OleString>(stored.text);
         value->vt = VT_BSTR;
         value->bstrVal = text->data();
         strings_[text->data()] = std::move(text);
@@ -378,7 +378,7 @@ void SimulatedMachine::release(ComObject object) {
 
 Bstr SimulatedMachine::sysAllocString(const OleChar* text) {
     if (failNow("sysAllocString") || text == nullptr) return nullptr;
-    auto copy = std::make_unique<std::u16string>(text);
+    auto copy = std::make_unique<OleString>(text);
     Bstr bstr = copy->data();
     strings_[bstr] = std::move(copy);
     return bstr;

@@ -131,7 +131,7 @@ private:
     // Handles and interface pointers are the addresses of these records.
     std::map<const void*, std::unique_ptr<OpenDevice>> handles_;
     std::map<const void*, std::unique_ptr<Object>> objects_;
-    std::map<const OleChar*, std::unique_ptr<std::u16string>> strings_;
+    std::map<const OleChar*, std::unique_ptr<OleString>> strings_;
     int modules_ = 0;
     char ole32Module_ = 0;
     char coInitializeSecurityEntry_ = 0;

@@ -14,7 +14,7 @@ korvel::sim::PropertyValue property(FuzzedDataProvider& input, bool preferText) 
     if (kind == 0 || (preferText && kind == 4)) {
         value.kind = korvel::sim::PropertyValue::Kind::kString;
         const std::string bytes = input.ConsumeRandomLengthString(24);
-        for (char c : bytes) value.text += static_cast<char16_t>(static_cast<unsigned char>(c));
+        for (char c : bytes) value.text += static_cast<korvel::OleChar>(static_cast<unsigned char>(c));
         if (input.ConsumeBool()) value.text += u'\x0661';  // a digit outside ASCII
     } else if (kind == 1 || kind == 4) {
         value.kind = korvel::sim::PropertyValue::Kind::kInteger;

@@ -1,0 +1,66 @@
+// korvel-report [MACHINE.json | -] > report.html: a picture of a machine
+// description, and why korvel answers each of its letters as it does. It
+// runs korvel's own rules on the simulated machine, on Windows too: it never
+// asks the machine it runs on. Exit code 0 with the page on stdout, or 1 with
+// one line on stderr and nothing on stdout.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../sim/description_file.h"
+#include "../sim/machine_loader.h"
+#include "../sim/sim_program.h"
+#include "machine_report.h"
+#include "report_page.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "allocation_failure.h"
+
+extern const int kExitCodeOnTerminate = 1;
+
+// One line on stderr without the C runtime, nothing on stdout, exit code 1.
+void endRunOutOfMemory() noexcept {
+    static const char kLine[] = "korvel-report: out of memory\r\n";
+    DWORD written = 0;
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
+    terminateNow(1);
+}
+#endif
+
+namespace {
+
+using korvel::sim::MachineDescription;
+using Described = std::variant<MachineDescription, std::string>;
+
+// The file named on the command line ("-": standard input), or the machine of
+// the environment when none is named.
+Described machineOf(int argc, char** argv) {
+    if (argc < 2) return korvel::sim::machineFromEnvironment();
+    const std::string name = argv[1];
+    return korvel::sim::machineFromText(name, name == "-" ? korvel::sim::readDescriptionStdin()
+                                                          : korvel::sim::readDescriptionFile(argv[1]));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const korvel::sim::SimulatedProgram program("korvel-report", 1);
+    return program.run([&] { return machineOf(argc, argv); },
+                       [&](korvel::sim::SimulatedMachine& machine) {
+                           const std::string page = korvel::report::reportPage(korvel::report::reportMachine(machine));
+#ifdef _WIN32
+                           // The same bytes as on every platform: no carriage returns added.
+                           (void)_setmode(_fileno(stdout), _O_BINARY);
+#endif
+                           if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
+                               std::fflush(stdout) != 0) {
+                               program.complain("the page could not be written");
+                               return 1;
+                           }
+                           return 0;
+                       });
+}
