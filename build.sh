@@ -14,6 +14,9 @@ echo "== dist/linux/korvel /checkLetter C:   (built-in machine)"
 dist/linux/korvel /checkLetter C:
 echo "== exit code $?"
 echo
+echo "== dist/linux/korvel-report > dist/report-builtin.html   (built-in machine; open it in a browser)"
+grep -o 'data-root="[^"]*" data-exit="[01]"' dist/report-builtin.html
+echo
 echo "== dist/linux/brisal -m -d   (stand-in ostrum, OSTRUM_MOUNT_POINT=S:\\)"
 OSTRUM_MOUNT_POINT='S:\' dist/linux/brisal -m -d
 code=$?

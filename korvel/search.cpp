@@ -50,7 +50,7 @@ bool passesHotplugStep(Machine& machine, const char* driveLetter) {
     return true;
 }
 
-SystemPartition findActiveSystemPartition(Machine& machine, const BootWalkObserver& observe) {
+SystemPartition findActiveSystemPartition(Machine& machine, BootWalkObserver* observer) {
     Console& out = machine.console;
     SystemPartition found;
     const auto systemDrive = machine.devices.getEnvironmentVariable("SystemDrive");
@@ -67,7 +67,7 @@ SystemPartition findActiveSystemPartition(Machine& machine, const BootWalkObserv
     for (int partition = 1; partition <= countPartitions(machine.devices, found.systemDisk); ++partition) {
         out.write("Checking system drive, partition " + std::to_string(partition) + "\n");
         const bool boot = isBootPartition(machine.wmi, out, found.systemDisk, partition);
-        if (observe) observe(partition, boot);
+        if (observer != nullptr) observer->asked(partition, boot);
         if (boot) {
             out.write("Found active system partition @ partition=" + std::to_string(partition) + "\n");
             found.step = SystemPartition::Step::kFound;

@@ -1,7 +1,6 @@
 // The search for the active system partition, narrated on the console.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "console.h"
@@ -29,15 +28,19 @@ struct SystemPartition {
     std::string bootRoot;    // its drive root, empty when it has none
 };
 
-// Called after each boot-partition query of the walk over the system disk.
-using BootWalkObserver = std::function<void(int partition, bool confirmed)>;
+// Told of each boot-partition query of the walk over the system disk.
+class BootWalkObserver {
+public:
+    virtual ~BootWalkObserver() = default;
+    virtual void asked(int partition, bool confirmed) = 0;
+};
 
 // The hot-plug step: true when the volume of driveLetter (may be null) lies
 // on an internal disk.
 bool passesHotplugStep(Machine& machine, const char* driveLetter);
 // The rest of the search: SystemDrive, the walk to the system disk, the walk
 // over its partitions asking WMI for the boot partition.
-SystemPartition findActiveSystemPartition(Machine& machine, const BootWalkObserver& observe = {});
+SystemPartition findActiveSystemPartition(Machine& machine, BootWalkObserver* observer = nullptr);
 // True when driveLetter (may be null) names the partition the search found.
 bool namesActiveSystemPartition(const SystemPartition& found, const char* driveLetter);
 

@@ -19,6 +19,8 @@ REQUIRED_PACKAGES=(
     "clang-tidy:/usr/bin/clang-tidy"
     "cppcheck:/usr/bin/cppcheck"
     "osslsigncode:/usr/bin/osslsigncode"
+    "chromium:/usr/bin/chromium"
+    "poppler-utils:/usr/bin/pdftotext"
 )
 
 # Idempotent: installs only packages whose file is missing. 32-bit Wine needs
@@ -98,5 +100,6 @@ build_deliverables() {
         echo "== building $preset"
         build_preset "$preset" && install_preset "$preset" || return 1
     done
-    write_checksums && write_unsigned_zips
+    write_checksums && write_unsigned_zips &&
+        dist/linux/korvel-report > dist/report-builtin.html
 }

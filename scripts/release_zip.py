@@ -10,6 +10,8 @@ the same bytes: fixed order, fixed times, fixed attributes.
       SIGNER (the signing tool's Debian package and version) in BUILDINFO
   release_zip.py signer ZIP
       prints the SIGNER recorded in a signed zip
+  release_zip.py programs
+      prints the programs a release holds, one a line
 
 Each zip holds, under one folder: the programs, README.txt (CRLF lines),
 BUILDINFO (the commit and the Debian versions of the toolchain) and
@@ -23,7 +25,8 @@ import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARCHES = {"x64": "x86-64", "x86": "i686"}
-PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel.exe"]
+# The programs a release holds, for each architecture; the scripts ask for them here.
+PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
 SIGNER_FIELD = "Signed-With:"
 
 
@@ -138,6 +141,8 @@ def main(argv):
         signed(argv[2], argv[3], argv[4], argv[5])
     elif len(argv) == 3 and argv[1] == "signer":
         print(signer_of(argv[2]))
+    elif len(argv) == 2 and argv[1] == "programs":
+        print("\n".join(PROGRAMS))
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -20,7 +20,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-PROGRAMS=(brisal.exe korvel-capture.exe korvel.exe)
+mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
 version=$(head -1 VERSION)
 out=dist/release
 pkcs12="" key="" certs="" password="" timestamp="" when=""

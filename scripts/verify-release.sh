@@ -27,7 +27,7 @@ done
 [ -d "$release" ] || { echo "verify-release.sh: $release is not a folder" >&2; exit 1; }
 [ -z "$ca" ] || [ -r "$ca" ] || { echo "verify-release.sh: cannot read $ca" >&2; exit 1; }
 
-PROGRAMS=(brisal.exe korvel-capture.exe korvel.exe)
+mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
 version=$(head -1 VERSION)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

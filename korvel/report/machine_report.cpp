@@ -98,6 +98,19 @@ std::string printedOffset(const std::string& narration, int partition) {
     return narration.substr(digits, narration.find('\n', digits) - digits);
 }
 
+// Each query of the boot walk, with the offset it printed.
+class BootWalkRecorder final : public BootWalkObserver {
+public:
+    explicit BootWalkRecorder(std::vector<BootStep>& steps) : steps_(steps) {}
+    void asked(int partition, bool confirmed) override {
+        steps_.push_back({partition, printedOffset(console.written, partition), confirmed});
+    }
+    StringConsole console;
+
+private:
+    std::vector<BootStep>& steps_;
+};
+
 std::string hotplugSentence(sim::SimulatedMachine& machine, const std::string& letter, int verdict) {
     if (verdict == kExternal) return "it is on removable media or a hot-plug device";
     const UniqueDevice volume(machine, machine.createFile(volumePath(letter), kAccessReadWrite));
@@ -196,12 +209,10 @@ MachineReport reportMachine(sim::SimulatedMachine& machine) {
     report.wmiConnects = machine.description().wmiConnects;
     pictureDisks(machine, report);
 
-    StringConsole walk;
-    Machine walker{machine, machine, walk};
-    report.found = findActiveSystemPartition(walker, [&](int partition, bool confirmed) {
-        report.bootWalk.push_back({partition, printedOffset(walk.written, partition), confirmed});
-    });
-    judgeRoots(machine, walk.written, report);
+    BootWalkRecorder walk(report.bootWalk);
+    Machine walker{machine, machine, walk.console};
+    report.found = findActiveSystemPartition(walker, &walk);
+    judgeRoots(machine, walk.console.written, report);
     noteWhatTheDescriptionShows(machine.description(), report);
     return report;
 }

@@ -83,7 +83,8 @@ std::string diskDrawing(const DiskPicture& disk) {
         const int x = 10 + static_cast<int>(i) * (kBox + kGap);
         const LayoutEntry& entry = disk.entries[i];
         svg += svgBox(x, 46, kBox, 44, entry.counted ? "counted" : "skipped");
-        svg += svgText(x + 6, 60, "entry " + number(static_cast<int>(i) + 1) + (entry.counted ? ", counted" : ", not counted"));
+        const char* counting = entry.counted ? (walked ? ", counted" : ", would count") : ", not counted";
+        svg += svgText(x + 6, 60, "entry " + number(static_cast<int>(i) + 1) + counting);
         svg += entryLabel(x + 6, 74, entry.type);
     }
     if (walked) {

@@ -28,7 +28,7 @@ ARCHES = {
     "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc"},
 }
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
-EXECUTABLES = ["korvel.exe", "brisal.exe", "korvel-capture.exe"]
+EXECUTABLES = ["korvel.exe", "brisal.exe", "korvel-capture.exe", "korvel-report.exe"]
 BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344,
            ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224}
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
@@ -192,7 +192,11 @@ def main():
             manifest(name, pe)
             if exe != "brisal.exe":
                 version_resource(name, pe, our_version(exe), our_version(exe)["FileVersion"])
-                imported = set().union(*imports(pe).values())
+            imported = set().union(*imports(pe).values())
+            if exe == "korvel-report.exe":
+                probing = imported & {"DeviceIoControl", "GetLogicalDriveStringsA", "CoCreateInstance", "LoadLibraryExA"}
+                check(f"{name} never asks the machine it runs on", not probing, sorted(probing))
+            elif exe != "brisal.exe":
                 check(f"{name} does not import CoInitializeSecurity", "CoInitializeSecurity" not in imported)
                 check(f"{name} imports the calls it makes",
                       {"CoCreateInstance", "CoInitialize", "LoadLibraryExA", "GetProcAddress", "DeviceIoControl",

@@ -3,7 +3,7 @@
 // calloc and realloc, from the C runtime's start-up on, and fails one.
 //   ALLOCATION_SHIM_FAIL=k      the k-th answers null (unset or 0: none does)
 //   ALLOCATION_SHIM_MARK=name   an import the program's main calls early:
-//                               fwrite or GetEnvironmentVariableA
+//                               fwrite, getenv or GetEnvironmentVariableA
 //   ALLOCATION_SHIM_REPORT=file gets "<allocations> <allocations before the
 //                               first call of the mark>" when the program
 //                               exits normally
@@ -21,12 +21,14 @@ using Calloc = void*(__cdecl*)(size_t, size_t);
 using Realloc = void*(__cdecl*)(void*, size_t);
 using Fwrite = size_t(__cdecl*)(const void*, size_t, size_t, FILE*);
 using GetEnvironment = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+using Getenv = char*(__cdecl*)(const char*);
 
 Malloc realMalloc = nullptr;
 Calloc realCalloc = nullptr;
 Realloc realRealloc = nullptr;
 Fwrite realFwrite = nullptr;
 GetEnvironment realGetEnvironment = nullptr;
+Getenv realGetenv = nullptr;
 
 unsigned long allocations = 0;
 unsigned long failAt = 0;
@@ -54,6 +56,11 @@ DWORD WINAPI markedGetEnvironment(LPCSTR name, LPSTR buffer, DWORD size) {
     return realGetEnvironment(name, buffer, size);
 }
 
+char* __cdecl markedGetenv(const char* name) {
+    marked();
+    return realGetenv(name);
+}
+
 unsigned long numberFrom(const char* name) {
     char text[32] = {};
     const DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
@@ -72,10 +79,14 @@ bool install() {
     if (length >= sizeof report) report[0] = '\0';
     char markName[64] = {};
     GetEnvironmentVariableA("ALLOCATION_SHIM_MARK", markName, sizeof markName);
-    const bool marking = lstrcmpA(markName, "fwrite") == 0
-                             ? patch("msvcrt.dll", "fwrite", &markedFwrite, realFwrite)
-                             : patch("kernel32.dll", "GetEnvironmentVariableA", &markedGetEnvironment,
-                                     realGetEnvironment);
+    bool marking = false;
+    if (lstrcmpA(markName, "fwrite") == 0) {
+        marking = patch("msvcrt.dll", "fwrite", &markedFwrite, realFwrite);
+    } else if (lstrcmpA(markName, "getenv") == 0) {
+        marking = patch("msvcrt.dll", "getenv", &markedGetenv, realGetenv);
+    } else {
+        marking = patch("kernel32.dll", "GetEnvironmentVariableA", &markedGetEnvironment, realGetEnvironment);
+    }
     return marking && patch("msvcrt.dll", "malloc", &countedMalloc, realMalloc) &&
            patch("msvcrt.dll", "calloc", &countedCalloc, realCalloc) &&
            patch("msvcrt.dll", "realloc", &countedRealloc, realRealloc);

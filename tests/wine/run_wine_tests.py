@@ -11,6 +11,7 @@
   the same answers to every probe and query question the capture suggests.
 - brisal.exe beside the stand-in ostrum.dll: stdout bytes, exit codes and the
   calls made into ostrum; and its exported operators called as MSVC code does.
+- korvel-report.exe writes the same page as dist/linux/korvel-report.
 - Each shipped program with one allocation failed (allocation_shim.dll), from
   the C runtime's start-up on: the run ends under the program's contract.
 Usage: run_wine_tests.py x64|x86"""
@@ -30,6 +31,7 @@ DIST = os.path.join(ROOT, "dist", f"windows-{ARCH}")
 BUILD = os.path.join(ROOT, "build", f"wine-tests-{ARCH}", "tests", "wine")
 WORK = os.path.join(ROOT, "build", f"wine-{ARCH}")
 LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
+LINUX_REPORT = os.path.join(ROOT, "dist", "linux", "korvel-report")
 PROBE_REPORT_SIM = os.path.join(ROOT, "build", "linux", "tests", "wine", "probe_report_sim")
 
 env = dict(os.environ)
@@ -225,8 +227,10 @@ def exported_operators():
     check("exported operators called as MSVC code calls them", code == 0, out.decode("latin-1")[-2000:])
 
 
-# Every k up to the mark's count and three more, then every STRIDE-th.
+# Every k up to the mark's count and three more, then every STRIDE-th, or
+# fewer, so that no program takes more than RUNS_PAST_THE_MARK runs more.
 ALLOCATION_STRIDE = 12
+RUNS_PAST_THE_MARK = 12
 
 
 def program_stderr(err):
@@ -246,6 +250,8 @@ def allocation_failures():
              lambda code, out, err: code == 0 and err == b""),
             ("korvel-capture.exe", [], "GetEnvironmentVariableA", korvel_shims, {},
              lambda code, out, err: (code, out, err) == (1, b"", b"korvel-capture: out of memory\r\n")),
+            ("korvel-report.exe", [], "getenv", ("allocation_shim.dll",), {},
+             lambda code, out, err: (code, out, err) == (1, b"", b"korvel-report: out of memory\r\n")),
             ("brisal.exe", ["-m", "-d"], "fwrite", ("allocation_shim.dll",),
              {"OSTRUM_RESULT": "1", "OSTRUM_LOG": ostrum_log},
              lambda code, out, err: err == b"" and code == (0 if os.path.exists(ostrum_log) else 1)),
@@ -266,11 +272,25 @@ def allocation_failures():
                 continue
             total, before_mark = (int(n) for n in open(report).read().split())
             check(f"{exe}: allocations counted up to the mark", 0 < before_mark <= total, (total, before_mark))
+            stride = max(ALLOCATION_STRIDE, -(-(total - before_mark - 3) // RUNS_PAST_THE_MARK))
             ks = sorted(set(range(1, min(total, before_mark + 3) + 1)) |
-                        set(range(before_mark + 4, total + 1, ALLOCATION_STRIDE)) | {total})
+                        set(range(before_mark + 4, total + 1, stride)) | {total})
             failed = [(k, result) for k, result in ((k, attempt(k)) for k in ks) if not holds(*result)]
             check(f"{exe}: every failed allocation ends the run under its contract", not failed, failed[:3])
-            print(f"{exe} ({ARCH}): {total} allocations, {before_mark} before the mark; {len(ks)} of them failed")
+            print(f"{exe} ({ARCH}): {total} allocations, {before_mark} before the mark; {len(ks)} of them failed "
+                  f"(stride {stride})")
+
+
+def compare_report():
+    """korvel-report.exe writes what dist/linux/korvel-report writes, byte for byte."""
+    machines = [None] + sorted(os.path.join(ROOT, "tests", "scenarios", "cases", case, "machine.json")
+                               for case in ("partition-numbers-differ", "system-on-gpt-second-disk", "wmi-unreachable"))
+    for machine in machines:
+        args = [machine] if machine else []
+        code, out = wine(os.path.join(DIST, "korvel-report.exe"), args)
+        want = subprocess.run([LINUX_REPORT] + args, env=env, stdout=subprocess.PIPE, timeout=300)
+        check(f"korvel-report.exe {os.path.basename(os.path.dirname(machine)) if machine else 'built-in'} as on Linux",
+              (code, out) == (want.returncode, want.stdout), (code, len(out), len(want.stdout)))
 
 
 def main():
@@ -285,6 +305,7 @@ def main():
         report = compare_probes(path, machine, shimmed)
         if not shimmed:
             wine_facts(report)
+    compare_report()
     brisal()
     exported_operators()
     allocation_failures()
