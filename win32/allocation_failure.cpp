@@ -13,6 +13,12 @@ void terminateNow(unsigned exitCode) noexcept {
     ExitProcess(exitCode);  // not reached
 }
 
+void complainAndTerminate(const char* line, unsigned exitCode) noexcept {
+    DWORD written = 0;
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, lstrlenA(line), &written, nullptr);
+    terminateNow(exitCode);
+}
+
 extern "C" {
 
 void* __real_malloc(std::size_t size);

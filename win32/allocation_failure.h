@@ -7,3 +7,7 @@
 // Ends the process now: no exit handlers run and no buffer of the C runtime
 // is flushed, so nothing is written that the program did not write itself.
 [[noreturn]] void terminateNow(unsigned exitCode) noexcept;
+
+// Writes one line to stderr without the C runtime, which may need memory,
+// then ends the process as terminateNow does.
+[[noreturn]] void complainAndTerminate(const char* line, unsigned exitCode) noexcept;

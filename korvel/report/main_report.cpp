@@ -16,19 +16,13 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include "allocation_failure.h"
 
 extern const int kExitCodeOnTerminate = 1;
 
-// One line on stderr without the C runtime, nothing on stdout, exit code 1.
-void endRunOutOfMemory() noexcept {
-    static const char kLine[] = "korvel-report: out of memory\r\n";
-    DWORD written = 0;
-    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
-    terminateNow(1);
-}
+// One line on stderr, nothing on stdout, exit code 1.
+void endRunOutOfMemory() noexcept { complainAndTerminate("korvel-report: out of memory\r\n", 1); }
 #endif
 
 namespace {

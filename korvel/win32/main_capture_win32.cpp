@@ -3,7 +3,6 @@
 // stdout, or 1 with one line on stderr and nothing on stdout.
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 
@@ -25,14 +24,8 @@ int fail(const char* reason) {
 
 }  // namespace
 
-// One line on stderr, without the C runtime, which may need memory; nothing
-// on stdout, since no buffer is flushed; exit code 1.
-void endRunOutOfMemory() noexcept {
-    static const char kLine[] = "korvel-capture: out of memory\r\n";
-    DWORD written = 0;
-    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
-    terminateNow(1);
-}
+// One line on stderr; nothing on stdout, since no buffer is flushed; exit code 1.
+void endRunOutOfMemory() noexcept { complainAndTerminate("korvel-capture: out of memory\r\n", 1); }
 
 int main() {
     try {

@@ -1,12 +1,15 @@
 // korvel's entry and search over an arbitrary argument vector on an arbitrary
 // simulated machine (JSON after the arguments; the built-in machine when it
 // does not parse), with one platform call failing at an arbitrary point; then
-// korvel-capture on the same machine, whose description must load again.
+// korvel-capture on the same machine, whose description must load again;
+// then korvel-report's page of it, with one verdict row per listed root.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "korvel_entry.h"
 #include "fuzz_support.h"
 #include "machine_capture.h"
+#include "report/machine_report.h"
+#include "report/report_page.h"
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
 
@@ -39,5 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!capture.description.empty()) {
         FUZZ_CHECK(std::holds_alternative<korvel::sim::MachineDescription>(korvel::sim::parseMachine(capture.description)));
     }
+
+    korvel::sim::SimulatedMachine reported(std::get<korvel::sim::MachineDescription>(parsed));
+    const korvel::report::MachineReport report = korvel::report::reportMachine(reported);
+    checkNothingHeld(reported);
+    FUZZ_CHECK(report.verdicts.size() == reported.description().volumes.size());
+    const std::string page = korvel::report::reportPage(report);
+    std::size_t rows = 0;
+    for (std::size_t at = page.find("<tr data-root="); at != std::string::npos; at = page.find("<tr data-root=", at + 1)) {
+        ++rows;
+    }
+    FUZZ_CHECK(rows == report.verdicts.size() && page.size() >= 8 && page.compare(page.size() - 8, 8, "</html>\n") == 0);
     return 0;
 }
