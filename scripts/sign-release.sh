@@ -65,8 +65,8 @@ if [ -n "$pkcs12" ]; then
 elif [ -z "$key" ] || [ -z "$certs" ]; then
     die "give --pkcs12 FILE, or --key FILE with --certs CHAIN.pem"
 fi
-for file in $pkcs12 $key $certs $password; do
-    [ -f "$file" ] && [ -r "$file" ] || die "cannot read $file"
+for file in "$pkcs12" "$key" "$certs" "$password"; do
+    [ -z "$file" ] || { [ -f "$file" ] && [ -r "$file" ]; } || die "cannot read $file"
 done
 [ -n "$when" ] || when=$(release_time)
 [[ $when =~ ^[0-9]+$ ]] || die "--time takes seconds since 1970, not $when"
