@@ -109,9 +109,12 @@ std::string wmiTable(const std::vector<WmiEntry>& entries) {
 }
 
 std::string disksSection(const MachineReport& report) {
-    std::string html = "<h2>Disks</h2><p>korvel walks disks 0 to " + number(report.walkedDisks - 1) + " (" +
-                       number(report.walkedDisks) + " disk" + (report.walkedDisks == 1 ? "" : "s") +
-                       "): it counts disks up to the first that does not open.</p>";
+    std::string html = "<h2>Disks</h2><p>";
+    html += report.walkedDisks == 0 ? std::string("korvel walks no disk: disk 0 does not open.")
+                                    : "korvel walks disks 0 to " + number(report.walkedDisks - 1) + " (" +
+                                          number(report.walkedDisks) + " disk" + (report.walkedDisks == 1 ? "" : "s") +
+                                          "): it counts disks up to the first that does not open.";
+    html += "</p>";
     if (report.disks.empty()) html += "<p>The description lists no disks.</p>";
     for (const DiskPicture& disk : report.disks) {
         html += "<figure>" + diskDrawing(disk) + "<figcaption>WMI entries of disk " + number(disk.number) + ": ";
