@@ -111,8 +111,9 @@ private:
     std::vector<BootStep>& steps_;
 };
 
-std::string hotplugSentence(sim::SimulatedMachine& machine, const std::string& letter, int verdict) {
-    if (verdict == kExternal) return "it is on removable media or a hot-plug device";
+// Why the hot-plug step turned the letter away.
+std::string hotplugSentence(sim::SimulatedMachine& machine, const std::string& letter) {
+    if (isExternalDrive(machine, letter.c_str()) == kExternal) return "it is on removable media or a hot-plug device";
     const UniqueDevice volume(machine, machine.createFile(volumePath(letter), kAccessReadWrite));
     return volume.valid() ? "the volume refused the hot-plug request"
                           : "the volume did not open for reading and writing";
@@ -141,7 +142,6 @@ void judgeRoots(sim::SimulatedMachine& machine, const std::string& walk, Machine
     std::map<std::string, std::size_t> told;  // the hot-plug step's narration -> the whole narration's index
     for (const std::string& root : listDriveRoots(machine).value_or(std::vector<std::string>())) {
         const std::string letter = root.substr(0, 1) + ":";
-        const int verdict = isExternalDrive(machine, letter.c_str());
         StringConsole console;
         Machine asking{machine, machine, console};
         const bool internal = passesHotplugStep(asking, letter.c_str());
@@ -152,7 +152,7 @@ void judgeRoots(sim::SimulatedMachine& machine, const std::string& walk, Machine
         }
         const int exitCode = internal && namesActiveSystemPartition(report.found, letter.c_str()) ? 1 : 0;
         report.verdicts.push_back({root, exitCode,
-                                   internal ? walkSentence(report, letter) : hotplugSentence(machine, letter, verdict),
+                                   internal ? walkSentence(report, letter) : hotplugSentence(machine, letter),
                                    known->second});
     }
 }
@@ -206,7 +206,6 @@ std::string describeBootPartition(const MachineReport& report) {
 
 MachineReport reportMachine(sim::SimulatedMachine& machine) {
     MachineReport report;
-    report.wmiConnects = machine.description().wmiConnects;
     pictureDisks(machine, report);
 
     BootWalkRecorder walk(report.bootWalk);

@@ -3,7 +3,6 @@
 // beside what the description itself holds. The page only lays this out.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +49,6 @@ struct MachineReport {
     std::vector<DiskPicture> disks;
     int walkedDisks = 0;  // countPhysicalDrives
     std::vector<WmiEntry> wmiWithoutDisk;
-    bool wmiConnects = true;
     SystemPartition found;
     std::vector<BootStep> bootWalk;
     std::vector<Verdict> verdicts;

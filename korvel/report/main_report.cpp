@@ -4,11 +4,9 @@
 // asks the machine it runs on. Exit code 0 with the page on stdout, or 1 with
 // one line on stderr and nothing on stdout.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "../sim/description_file.h"
-#include "../sim/machine_loader.h"
 #include "../sim/sim_program.h"
 #include "machine_report.h"
 #include "report_page.h"
