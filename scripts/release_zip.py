@@ -12,6 +12,8 @@ the same bytes: fixed order, fixed times, fixed attributes.
       prints the SIGNER recorded in a signed zip
   release_zip.py programs
       prints the programs a release holds, one a line
+  release_zip.py name ARCH signed|unsigned
+      prints the file name of that zip
 
 Each zip holds, under one folder: the programs, README.txt (CRLF lines),
 BUILDINFO (the commit and the Debian versions of the toolchain) and
@@ -141,6 +143,8 @@ def main(argv):
         signed(argv[2], argv[3], argv[4], argv[5])
     elif len(argv) == 3 and argv[1] == "signer":
         print(signer_of(argv[2]))
+    elif len(argv) == 4 and argv[1] == "name" and argv[2] in ARCHES and argv[3] in ("signed", "unsigned"):
+        print(zip_name(argv[2], argv[3] == "signed"))
     elif len(argv) == 2 and argv[1] == "programs":
         print("\n".join(PROGRAMS))
     else:

@@ -21,7 +21,6 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
-version=$(head -1 VERSION)
 out=dist/release
 pkcs12="" key="" certs="" password="" timestamp="" when=""
 created=""
@@ -74,8 +73,8 @@ for arch in x64 x86; do
     for program in "${PROGRAMS[@]}"; do
         [ -f "dist/windows-$arch/$program" ] || die "dist/windows-$arch/$program is missing: run ./build.sh first"
     done
-    [ -f "dist/korvel-$version-windows-$arch-unsigned.zip" ] ||
-        die "dist/korvel-$version-windows-$arch-unsigned.zip is missing: run ./build.sh first"
+    unsigned_zip="dist/$(scripts/release_zip.py name "$arch" unsigned)"
+    [ -f "$unsigned_zip" ] || die "$unsigned_zip is missing: run ./build.sh first"
 done
 if [ -e "$out" ]; then
     [ -d "$out" ] && [ -z "$(ls -A "$out")" ] || die "$out is not an empty folder"
@@ -124,8 +123,8 @@ for arch in x64 x86; do
         scripts/pe_signature.py extract "$signed" "$signed.sig" 2> "$work/extract.log" ||
             die "$(cat "$work/extract.log")"
     done
-    scripts/release_zip.py signed "dist/korvel-$version-windows-$arch-unsigned.zip" "$out/windows-$arch" \
-        "$signer" "$out/korvel-$version-windows-$arch.zip" 2> "$work/zip.log" ||
+    scripts/release_zip.py signed "dist/$(scripts/release_zip.py name "$arch" unsigned)" "$out/windows-$arch" \
+        "$signer" "$out/$(scripts/release_zip.py name "$arch" signed)" 2> "$work/zip.log" ||
         die "the signed zip of $arch: $(tail -1 "$work/zip.log")"
 done
 (cd "$out" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum) \

@@ -28,7 +28,6 @@ done
 [ -z "$ca" ] || [ -r "$ca" ] || { echo "verify-release.sh: cannot read $ca" >&2; exit 1; }
 
 mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
-version=$(head -1 VERSION)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -57,10 +56,10 @@ for arch in x64 x86; do
             report yes "$name" "dist/$name with the published signature is the signed file${ca:+, verified against $ca}"
         fi
     done
-    zip="korvel-$version-windows-$arch.zip"
+    zip=$(scripts/release_zip.py name "$arch" signed)
     if [ -f "$release/$zip" ]; then
         signer=$(scripts/release_zip.py signer "$release/$zip")
-        scripts/release_zip.py signed "dist/korvel-$version-windows-$arch-unsigned.zip" "$work/windows-$arch" \
+        scripts/release_zip.py signed "dist/$(scripts/release_zip.py name "$arch" unsigned)" "$work/windows-$arch" \
             "$signer" "$work/$zip" 2> /dev/null
         if cmp -s "$work/$zip" "$release/$zip"; then
             report yes "$zip" "rebuilt from dist/ and the signatures, it is the same"
