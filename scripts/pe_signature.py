@@ -10,6 +10,7 @@ the security directory pointing at it, the optional header's CheckSum made
 anew. osslsigncode 2.5 and 2.9 lay a signature out this way; their own
 extract and attach commands use formats of their own, which each refuses
 from the other."""
+import hashlib
 import struct
 import sys
 
@@ -89,6 +90,20 @@ def attach(unsigned, signature):
     image += entry
     struct.pack_into("<I", image, checksum_at, checksum(bytes(image), checksum_at))
     return bytes(image)
+
+
+def authenticode_digest(image, algorithm):
+    """The Authenticode hash: the whole file but the CheckSum, the security
+    directory entry and the certificate table that it points at."""
+    checksum_at, security_at = _offsets(image)
+    table, size = struct.unpack_from("<II", image, security_at)
+    end = table if size else len(image)
+    if end > len(image) or end < security_at + 8:
+        raise ValueError("the certificate table lies outside the file")
+    digest = hashlib.new(algorithm)
+    for start, stop in ((0, checksum_at), (checksum_at + 4, security_at), (security_at + 8, end)):
+        digest.update(image[start:stop])
+    return digest.digest()
 
 
 def checksum_holds(image):

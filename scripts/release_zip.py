@@ -5,13 +5,15 @@ the same bytes: fixed order, fixed times, fixed attributes.
   release_zip.py unsigned DIST COMMIT TIME
       DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64 and x86, from the
       programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out)
-  release_zip.py signed UNSIGNED_ZIP PROGRAMS SIGNER OUT_ZIP
-      the unsigned zip with the programs of the folder PROGRAMS instead, and
-      SIGNER (the signing tool's Debian package and version) in BUILDINFO
-  release_zip.py signer ZIP
-      prints the SIGNER recorded in a signed zip
-  release_zip.py programs
-      prints the programs a release holds, one a line
+  release_zip.py signed UNSIGNED_ZIP PROGRAMS OUT_ZIP
+      the unsigned zip with the signed programs of the folder PROGRAMS
+      instead, and in BUILDINFO the fingerprint of the certificate that
+      signed them, read from their NAME.exe.sig files
+  release_zip.py sums DIR
+      writes DIR/SHA256SUMS over the other files of a signed release
+  release_zip.py programs | arches | files
+      prints the programs of an architecture, the architectures, or the
+      files of a signed release folder, one a line
   release_zip.py name ARCH signed|unsigned
       prints the file name of that zip
 
@@ -25,11 +27,37 @@ import sys
 import time
 import zipfile
 
+import authenticode
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARCHES = {"x64": "x86-64", "x86": "i686"}
 # The programs a release holds, for each architecture; the scripts ask for them here.
 PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
-SIGNER_FIELD = "Signed-With:"
+SIGNER_FIELD = "Signed-By:"
+
+
+def release_files():
+    """Every file of a signed release folder, as sign-release.sh writes it; SHA256SUMS last."""
+    files = []
+    for arch in ARCHES:
+        files += [f"windows-{arch}/{name}{suffix}" for name in PROGRAMS for suffix in ("", ".sig")]
+        files.append(zip_name(arch, True))
+    return files + ["SHA256SUMS"]
+
+
+def release_folders():
+    return [f"windows-{arch}" for arch in ARCHES]
+
+
+def signing_certificate(programs_dir):
+    """The fingerprint of the one certificate that signed every program of the folder."""
+    found = set()
+    for name in PROGRAMS:
+        signature = authenticode.read_signature(read(os.path.join(programs_dir, name + ".sig")))
+        found.add(authenticode.fingerprint(signature.signer_certificate()))
+    if len(found) != 1:
+        raise ValueError(f"{programs_dir}: the programs are signed by {len(found)} certificates, not one")
+    return found.pop()
 
 
 def version():
@@ -113,7 +141,8 @@ def members(archive):
     return {name[len(top):]: archive.read(name) for name in names}, top
 
 
-def signed(unsigned_zip, programs_dir, signer, out):
+def signed(unsigned_zip, programs_dir, out):
+    signer = signing_certificate(programs_dir)
     with zipfile.ZipFile(unsigned_zip) as archive:
         found, top = members(archive)
         stamp = archive.infolist()[0].date_time
@@ -129,24 +158,44 @@ def signed(unsigned_zip, programs_dir, signer, out):
     write_zip(out, top, files, stamp)
 
 
-def signer_of(path):
-    with zipfile.ZipFile(path) as archive:
-        found, _ = members(archive)
-    lines = found.get("BUILDINFO", b"").decode().splitlines()
-    return lines[lines.index(SIGNER_FIELD) + 1].strip() if SIGNER_FIELD in lines else ""
+def sums_text(digests):
+    """SHA256SUMS of name -> hex digest, sorted by name."""
+    return "".join(f"{digests[name]}  {name}\n" for name in sorted(digests)).encode()
+
+
+def sums_of(folder):
+    """SHA256SUMS over the other files of a signed release."""
+    digests = {}
+    for name in release_files()[:-1]:
+        digest = hashlib.sha256()
+        with open(os.path.join(folder, name), "rb") as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                digest.update(block)
+        digests[name] = digest.hexdigest()
+    return sums_text(digests)
 
 
 def main(argv):
+    try:
+        return command(argv)
+    except (OSError, ValueError, zipfile.BadZipFile) as error:
+        print(f"release_zip.py: {error}", file=sys.stderr)
+        return 1
+
+
+def command(argv):
     if len(argv) == 5 and argv[1] == "unsigned":
         unsigned(argv[2], argv[3], int(argv[4]))
-    elif len(argv) == 6 and argv[1] == "signed":
-        signed(argv[2], argv[3], argv[4], argv[5])
-    elif len(argv) == 3 and argv[1] == "signer":
-        print(signer_of(argv[2]))
+    elif len(argv) == 5 and argv[1] == "signed":
+        signed(argv[2], argv[3], argv[4])
+    elif len(argv) == 3 and argv[1] == "sums":
+        sums = sums_of(argv[2])
+        with open(os.path.join(argv[2], "SHA256SUMS"), "wb") as f:
+            f.write(sums)
     elif len(argv) == 4 and argv[1] == "name" and argv[2] in ARCHES and argv[3] in ("signed", "unsigned"):
         print(zip_name(argv[2], argv[3] == "signed"))
-    elif len(argv) == 2 and argv[1] == "programs":
-        print("\n".join(PROGRAMS))
+    elif len(argv) == 2 and argv[1] in ("programs", "arches", "files"):
+        print("\n".join({"programs": PROGRAMS, "arches": list(ARCHES), "files": release_files()}[argv[1]]))
     else:
         print(__doc__, file=sys.stderr)
         return 2

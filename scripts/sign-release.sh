@@ -14,13 +14,15 @@
 #
 # Writes DIR/windows-ARCH/NAME.exe (signed), NAME.exe.sig (the PKCS#7
 # SignedData in plain DER, as it stands in the file's certificate table),
-# DIR/korvel-VERSION-windows-ARCH.zip and DIR/SHA256SUMS. Any failure: one
-# line on stderr, exit code 1, and nothing left in DIR.
+# DIR/korvel-VERSION-windows-ARCH.zip and DIR/SHA256SUMS: exactly the files
+# scripts/release_zip.py files lists, which verify-release.sh requires. Any
+# failure: one line on stderr, exit code 1, and nothing left in DIR.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
+mapfile -t ARCHES < <(scripts/release_zip.py arches)
 out=dist/release
 pkcs12="" key="" certs="" password="" timestamp="" when=""
 created=""
@@ -69,7 +71,7 @@ for file in "$pkcs12" "$key" "$certs" "$password"; do
 done
 [ -n "$when" ] || when=$(release_time)
 [[ $when =~ ^[0-9]+$ ]] || die "--time takes seconds since 1970, not $when"
-for arch in x64 x86; do
+for arch in "${ARCHES[@]}"; do
     for program in "${PROGRAMS[@]}"; do
         [ -f "dist/windows-$arch/$program" ] || die "dist/windows-$arch/$program is missing: run ./build.sh first"
     done
@@ -105,11 +107,10 @@ credentials=()
 if [ -n "$pkcs12" ]; then credentials=(-pkcs12 "$pkcs12"); else credentials=(-certs "$certs" -key "$key"); fi
 [ -n "$password" ] && credentials+=(-readpass "$password")
 [ -n "$timestamp" ] && credentials+=(-ts "$timestamp")
-signer="osslsigncode (= $(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || osslsigncode --version | head -1))"
 
 if [ -e "$out" ]; then created=contents; else created=folder; fi
 mkdir -p "$out" || die "cannot make $out"
-for arch in x64 x86; do
+for arch in "${ARCHES[@]}"; do
     mkdir -p "$out/windows-$arch" || die "cannot write to $out"
     for program in "${PROGRAMS[@]}"; do
         signed="$out/windows-$arch/$program"
@@ -124,10 +125,9 @@ for arch in x64 x86; do
             die "$(cat "$work/extract.log")"
     done
     scripts/release_zip.py signed "dist/$(scripts/release_zip.py name "$arch" unsigned)" "$out/windows-$arch" \
-        "$signer" "$out/$(scripts/release_zip.py name "$arch" signed)" 2> "$work/zip.log" ||
+        "$out/$(scripts/release_zip.py name "$arch" signed)" 2> "$work/zip.log" ||
         die "the signed zip of $arch: $(tail -1 "$work/zip.log")"
 done
-(cd "$out" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum) \
-    > "$work/SHA256SUMS" && mv "$work/SHA256SUMS" "$out/SHA256SUMS" || die "cannot write $out/SHA256SUMS"
+scripts/release_zip.py sums "$out" 2> "$work/sums.log" || die "cannot write $out/SHA256SUMS: $(tail -1 "$work/sums.log")"
 created=""
-echo "signed ${#PROGRAMS[@]} programs for x64 and x86 into $out (signing time $when)"
+echo "signed ${#PROGRAMS[@]} programs for ${ARCHES[*]} into $out (signing time $when)"

@@ -5,6 +5,8 @@
   the other form of the same credentials at the same time gives the same bytes;
 - a flipped code byte fails the verification, and Wine's WinVerifyTrust
   tells signed, unsigned and tampered programs apart (each architecture);
+- one table of altered releases, each made consistent as an attacker would
+  (signed zip and SHA256SUMS made anew), is refused with one line;
 - a wrong password and a certificate without code signing are refused with
   one line, exit code 1 and no files;
 - the signed programs carry a security directory and a valid CheckSum, and
@@ -24,6 +26,8 @@ from tally import Tally  # noqa: E402
 import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import release_zip  # noqa: E402
 SIGN = os.path.join(ROOT, "scripts", "sign-release.sh")
 VERIFY = os.path.join(ROOT, "scripts", "verify-release.sh")
 ARCHES = ("x64", "x86")
@@ -38,8 +42,14 @@ check = tally.check
 
 
 def run(*command):
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=ROOT)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=ROOT, timeout=120)
     return result.returncode, result.stdout, result.stderr
+
+
+def signing_fingerprint(pem):
+    """The certificate's SHA-256 fingerprint, as openssl gives it."""
+    out = run("openssl", "x509", "-in", pem, "-noout", "-fingerprint", "-sha256")[1]
+    return "sha256:" + out.split("=", 1)[1].strip().replace(":", "").lower()
 
 
 def files_of(folder):
@@ -123,7 +133,7 @@ def pe_checks(release):
             check(f"{arch} {program}: dist/ stays unsigned", unsigned.OPTIONAL_HEADER.DATA_DIRECTORY[4].Size == 0)
 
 
-def zip_checks(release):
+def zip_checks(pki, release):
     for arch in ARCHES:
         top = f"korvel-{VERSION}-windows-{arch}/"
         for path, programs in ((os.path.join(ROOT, "dist", f"korvel-{VERSION}-windows-{arch}-unsigned.zip"),
@@ -144,8 +154,163 @@ def zip_checks(release):
             readme = files["README.txt"]
             check(f"{name} README.txt has CRLF lines", readme.count(b"\r\n") == readme.count(b"\n") > 20)
             signed = "-unsigned" not in name
+            signer = f"Signed-By:\n {signing_fingerprint(os.path.join(pki, 'leaf.pem'))}\n".encode()
             check(f"{name} BUILDINFO", b"Commit: " in files["BUILDINFO"] and
-                  (b"Signed-With:\n osslsigncode (= " in files["BUILDINFO"]) == signed, files["BUILDINFO"])
+                  (signer in files["BUILDINFO"]) == signed, files["BUILDINFO"])
+
+
+def republish(folder):
+    """What an attacker does after changing a program or a signature: the signed zips and SHA256SUMS anew."""
+    for arch in ARCHES:
+        try:
+            release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)),
+                               os.path.join(folder, f"windows-{arch}"),
+                               os.path.join(folder, release_zip.zip_name(arch, True)))
+        except ValueError:
+            pass  # a signature the zip code cannot read either
+    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
+        f.write(release_zip.sums_of(folder))
+
+
+def resign(folder, pki, *signings):
+    """Every program signed anew: each step is (osslsigncode command, credentials), on the last step's output."""
+    for arch in ARCHES:
+        for name in PROGRAMS:
+            program = os.path.join(folder, f"windows-{arch}", name)
+            current = os.path.join(ROOT, "dist", f"windows-{arch}", name)
+            for i, (command, options) in enumerate(signings):
+                out = f"{folder}-step{i}.exe"
+                if os.path.exists(out):
+                    os.remove(out)
+                subprocess.run(["osslsigncode", *command, *[o.replace("PKI", pki) for o in options], "-in", current,
+                                "-out", out], stdout=subprocess.DEVNULL, check=True)
+                current = out
+            os.replace(current, program)
+            subprocess.run([os.path.join(ROOT, "scripts", "pe_signature.py"), "extract", program, program + ".sig"],
+                           check=True)
+    republish(folder)
+
+
+GENUINE = (["sign", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
+ATTACKER = (["sign", "-h", "sha256"], ["-certs", "PKI/attacker-chain.pem", "-key", "PKI/attacker.key"])
+NESTED = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/attacker-chain.pem", "-key", "PKI/attacker.key"])
+NESTED_GENUINE = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
+
+
+def stamp(tsa):
+    return (["add"], ["-TSA-certs", f"PKI/{tsa}.pem", "-TSA-key", f"PKI/{tsa}.key", "-TSA-time", WHEN])
+
+
+def append_sum(folder, line):
+    with open(os.path.join(folder, "SHA256SUMS"), "a") as f:
+        f.write(line)
+
+
+def extra_dll(folder, _):
+    shutil.copy(os.path.join(ROOT, "dist", "windows-x64", "ostrum.dll"), os.path.join(folder, "windows-x64"))
+    with open(os.path.join(folder, "windows-x64", "ostrum.dll"), "rb") as f:
+        append_sum(folder, f"{hashlib.sha256(f.read()).hexdigest()}  windows-x64/ostrum.dll\n")
+
+
+def linked_folder(folder, _):
+    outside = folder + "-outside-x86"
+    os.rename(os.path.join(folder, "windows-x86"), outside)
+    os.symlink(outside, os.path.join(folder, "windows-x86"))
+    with open(os.path.join(folder, "SHA256SUMS")) as f:
+        kept = [line for line in f if "windows-x86/" not in line]
+    with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
+        f.writelines(kept)
+
+
+def empty_signatures(folder, _):
+    for arch in ARCHES:
+        for program in PROGRAMS:
+            with open(os.path.join(folder, f"windows-{arch}", program + ".sig"), "wb") as f:
+                f.write(b"\x30\x00")
+    republish(folder)
+
+
+def signer_line(folder, _):
+    """The signed zip with its signer line claiming another publisher, in terminal colours."""
+    path = os.path.join(folder, release_zip.zip_name("x64", True))
+    with zipfile.ZipFile(path) as archive:
+        files, top = release_zip.members(archive)
+        stamp_time = archive.infolist()[0].date_time
+    files["BUILDINFO"] = files["BUILDINFO"].split(b"Signed-By:")[0] + b"Signed-By:\n \x1b[32mTrusted Publisher\n"
+    release_zip.write_zip(path, top, [(n, d) for n, d in files.items() if n != "SHA256SUMS"], stamp_time)
+    republish_sums_only(folder)
+
+
+def not_a_zip(folder, _):
+    with open(os.path.join(folder, release_zip.zip_name("x86", True)), "wb") as f:
+        f.write(b"not a zip\n")
+    republish_sums_only(folder)
+
+
+def republish_sums_only(folder):
+    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
+        f.write(release_zip.sums_of(folder))
+
+
+# (what, how, which verifications refuse it: "ca" with --ca, "both" also without, "plain" only without; the line)
+ALTERATIONS = [
+    ("a listed extra DLL", extra_dll, "both", "windows-x64/ostrum.dll: is not a file of the release"),
+    ("an unlisted symlink", lambda f, _: os.symlink("korvel.exe", os.path.join(f, "windows-x64", "k.exe")), "both",
+     "windows-x64/k.exe: is a symbolic link"),
+    ("an unlisted FIFO", lambda f, _: os.mkfifo(os.path.join(f, "windows-x86", "pipe")), "plain",
+     "windows-x86/pipe: is not a file of the release"),
+    ("a symlinked architecture folder, its lines dropped", linked_folder, "both", "windows-x86: is a symbolic link"),
+    ("an attacker's signature nested in the genuine one", lambda f, p: resign(f, p, GENUINE, NESTED), "both",
+     "FAIL  windows-x64/korvel.exe.sig: carries a nested signature"),
+    ("an attacker's signature, the genuine one nested", lambda f, p: resign(f, p, ATTACKER, NESTED_GENUINE), "both",
+     "FAIL  windows-x64/korvel.exe.sig: carries a nested signature"),
+    ("an attacker's signature alone", lambda f, p: resign(f, p, ATTACKER), "ca",
+     "FAIL  windows-x64/korvel.exe.sig: its certificate chain does not verify"),
+    ("an added unauthenticated attribute",
+     lambda f, p: resign(f, p, GENUINE, (["add", "-addUnauthenticatedBlob"], [])), "both",
+     "FAIL  windows-x64/korvel.exe.sig: carries an unauthenticated attribute"),
+    ("every .sig 30 00", empty_signatures, "plain", "FAIL  windows-x86/korvel.exe.sig: is not one well-formed PKCS#7 SignedData"),
+    ("a changed signer line", signer_line, "both",
+     "FAIL  korvel-1.0.0-windows-x64.zip: rebuilt from dist/ and the signatures, it differs"),
+    ("a SHA256SUMS line naming /dev/zero", lambda f, _: append_sum(f, "0" * 64 + "  /dev/zero\n"), "plain",
+     "SHA256SUMS: line 19 names /dev/zero, which is not a file of the release"),
+    ("a published zip that is not a zip", not_a_zip, "plain",
+     "FAIL  korvel-1.0.0-windows-x86.zip: rebuilt from dist/ and the signatures, it differs"),
+]
+TIME_STAMPS = [
+    ("a forged time stamp", lambda f, p: resign(f, p, GENUINE, stamp("attacker-tsa")), "ca",
+     "FAIL  windows-x64/korvel.exe.sig: carries a time stamp that does not verify"),
+]
+
+
+def verify_copy(pki, release, work, how, with_ca):
+    altered = os.path.join(work, "altered")
+    shutil.rmtree(altered, ignore_errors=True)
+    shutil.rmtree(altered + "-outside-x86", ignore_errors=True)
+    shutil.copytree(release, altered)
+    how(altered, pki)
+    try:
+        return run(VERIFY, altered, *(["--ca", f"{pki}/ca.pem"] if with_ca else []))
+    except subprocess.TimeoutExpired:
+        return None, "", "hangs"
+
+
+def alterations(pki, release, work):
+    stamps = "-TSA-certs" in subprocess.run(["osslsigncode", "add", "--help"], stdout=subprocess.PIPE,
+                                            stderr=subprocess.STDOUT, text=True).stdout
+    for what, how, refusing, line in ALTERATIONS + (TIME_STAMPS if stamps else []):
+        for ca in (True, False) if refusing != "plain" else (False,):
+            code, out, err = verify_copy(pki, release, work, how, ca)
+            if ca or refusing != "ca":
+                check(f"refused{' with --ca' if ca else ''}: {what}", code == 1 and line in out + err, (code, out + err))
+            else:  # what only a CA can tell is passed, and said to be unchecked
+                check(f"without --ca, not called the publisher's: {what}",
+                      code == 0 and "no certificate chain was checked" in out.splitlines()[-1], (code, out + err))
+    if stamps:
+        code, out, err = verify_copy(pki, release, work, lambda f, p: resign(f, p, GENUINE, stamp("tsa")), True)
+        check("a time stamp of the CA's authority verifies", code == 0, out + err)
+    else:
+        print("(this osslsigncode has no built-in time-stamp authority: time stamps are not tried)")
 
 
 def trust_under_wine(release, tampered):
@@ -171,7 +336,8 @@ def main():
         tampered = tampering(pki, release, work)
         refusals(pki, work)
         pe_checks(release)
-        zip_checks(release)
+        zip_checks(pki, release)
+        alterations(pki, release, work)
         trust_under_wine(release, tampered)
     return tally.finish()
 

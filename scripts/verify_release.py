@@ -1,0 +1,309 @@
+#!/usr/bin/python3
+"""Proves that a signed release folder is exactly what sign-release.sh makes
+from the build in dist/ and one publisher's key, trusting nothing the
+release says about itself:
+
+- the folder holds exactly the files of release_zip.py's list, each a
+  regular file in a real folder, and SHA256SUMS lists exactly those with
+  their sums, as sign-release.sh writes it;
+- each NAME.exe.sig is one PKCS#7 SignedData with one SignerInfo, no nested
+  signature and no unauthenticated attribute but an RFC 3161 time stamp; it
+  covers the Authenticode digest of dist/NAME.exe and verifies under the
+  certificate it carries, and one certificate signs every program;
+- dist/NAME.exe with that signature attached is the published NAME.exe, and
+  the signed zips rebuilt from dist/ and the signatures are the published ones;
+- with --ca, each program's certificate chain and any time stamp verify
+  against that CA (time stamps against --tsa-ca when given).
+
+Usage: verify-release.sh DIR [--ca FILE] [--tsa-ca FILE]
+One line per file; exit code 0 only when everything holds. A release that
+cannot be read as one gets one line on stderr and exit code 1."""
+import hashlib
+import os
+import re
+import stat
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import authenticode  # noqa: E402
+import pe_signature  # noqa: E402
+import release_zip  # noqa: E402
+
+NAME = "verify-release.sh"
+MAX_FILE = 64 << 20  # far above any file of a release
+MAX_SIGNATURE = 1 << 20
+MAX_SUMS = 64 << 10
+SUM_LINE = re.compile(r"([0-9a-f]{64})  ([A-Za-z0-9._/-]{1,200})")
+
+
+class Refused(Exception):
+    pass
+
+
+def shown(text):
+    """Printable ASCII as it is, every other byte \\xNN; at most 200 characters."""
+    raw = text.encode("utf-8", "surrogateescape") if isinstance(text, str) else text
+    out = "".join(chr(b) if 0x20 <= b < 0x7F and b != 0x5C else f"\\x{b:02X}" for b in raw)
+    return out if len(out) <= 200 else out[:200] + "..."
+
+
+class Release:
+    """The release folder, opened once; every file is opened below it without following a link."""
+
+    def __init__(self, path):
+        self.path = path
+        try:
+            self.fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        except OSError:
+            raise Refused(f"{shown(path)} is not a folder") from None
+
+    def where(self, name):
+        return shown(os.path.join(self.path, name))
+
+    def _open(self, name, flags):
+        *folders, leaf = name.split("/")
+        fd = os.dup(self.fd)
+        try:
+            for folder in folders:
+                inner = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=fd)
+                os.close(fd)
+                fd = inner
+            return os.open(leaf, flags | os.O_NOFOLLOW | os.O_CLOEXEC | os.O_NONBLOCK, dir_fd=fd)
+        finally:
+            os.close(fd)
+
+    def read(self, name, limit):
+        try:
+            fd = self._open(name, os.O_RDONLY)
+        except OSError as error:
+            raise Refused(f"{self.where(name)}: cannot be opened as a file ({error.strerror})") from None
+        with os.fdopen(fd, "rb") as f:
+            info = os.fstat(f.fileno())
+            if not stat.S_ISREG(info.st_mode):
+                raise Refused(f"{self.where(name)}: is not a regular file")
+            data = f.read(limit + 1)
+        if len(data) > limit:
+            raise Refused(f"{self.where(name)}: is larger than any file of a release")
+        return data
+
+    def check_shape(self):
+        """Exactly the files and folders of a release, nothing else at any depth."""
+        files, folders = set(release_zip.release_files()), set(release_zip.release_folders())
+        seen = set()
+
+        def walk(folder):
+            with os.scandir(os.path.join(self.path, folder)) as entries:
+                for entry in entries:
+                    name = f"{folder}/{entry.name}" if folder else entry.name
+                    mode = entry.stat(follow_symlinks=False).st_mode
+                    if stat.S_ISLNK(mode):
+                        raise Refused(f"{self.where(name)}: is a symbolic link; a release holds none")
+                    if name in folders and stat.S_ISDIR(mode):
+                        walk(name)
+                    elif name in files and stat.S_ISREG(mode):
+                        seen.add(name)
+                    elif name in files or name in folders:
+                        raise Refused(f"{self.where(name)}: is not a regular {'file' if name in files else 'folder'}")
+                    else:
+                        raise Refused(f"{self.where(name)}: is not a file of the release")
+        walk("")
+        for name in release_zip.release_files():
+            if name not in seen:
+                raise Refused(f"{self.where(name)}: is missing")
+
+
+def listed_sums(release):
+    """name -> sum of SHA256SUMS, whose every name must be one of the release's other files."""
+    data = release.read("SHA256SUMS", MAX_SUMS)
+    where = release.where("SHA256SUMS")
+    others = release_zip.release_files()[:-1]
+    if not data.endswith(b"\n"):
+        raise Refused(f"{where}: does not end with a line break")
+    listed = {}
+    for number, line in enumerate(data[:-1].split(b"\n"), 1):
+        found = SUM_LINE.fullmatch(line.decode("ascii", "replace"))
+        if not found:
+            raise Refused(f"{where}: line {number} is not a SHA-256 sum, two spaces and a file name")
+        if found[2] not in others:
+            raise Refused(f"{where}: line {number} names {found[2]}, which is not a file of the release")
+        if found[2] in listed:
+            raise Refused(f"{where}: line {number} names {found[2]} a second time")
+        listed[found[2]] = found[1]
+    missing = [name for name in others if name not in listed]
+    if missing:
+        raise Refused(f"{where}: lists no sum for {missing[0]}")
+    return listed, data
+
+
+class Verifier:
+    def __init__(self, release, ca, tsa_ca, work):
+        self.release, self.ca, self.tsa_ca, self.work = release, ca, tsa_ca or ca, work
+        self.failures = 0
+        self.signers = {}  # program -> certificate fingerprint
+
+    def report(self, holds, name, what):
+        print(f"{'ok  ' if holds else 'FAIL'}  {name}: {what}")
+        self.failures += 0 if holds else 1
+
+    def openssl(self, *args):
+        return subprocess.run(["openssl", *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+
+    def scratch(self, name, data):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def signature_problem(self, signature, signed, published_path):
+        """Why the signature is not the publisher's one well-formed signature of the file, or None."""
+        if pe_signature.authenticode_digest(signed, signature.digest) != signature.file_digest:
+            return "does not cover the Authenticode digest of the program"
+        problem = signature.consistency()
+        if problem:
+            return problem
+        certificate = self.scratch("signer.der", signature.signer_certificate())
+        public = os.path.join(self.work, "signer.pub")
+        if not (self.openssl("x509", "-inform", "DER", "-in", certificate, "-noout", "-pubkey", "-out", public) and
+                self.openssl("dgst", f"-{signature.digest}", "-verify", public, "-signature",
+                             self.scratch("signature.bin", signature.signature_value),
+                             self.scratch("attributes.der", signature.signed_attributes))):
+            return "does not verify under the certificate it carries"
+        if signature.time_stamp and not self.time_stamp_holds(signature):
+            return "carries a time stamp that does not verify" + (f" against {shown(self.tsa_ca)}" if self.tsa_ca
+                                                                   else " under the certificate it carries")
+        if self.ca:
+            command = ["osslsigncode", "verify", "-CAfile", self.ca, "-in", published_path]
+            if signature.time_stamp:
+                command[4:4] = ["-TSA-CAfile", self.tsa_ca]
+            if subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=60).returncode != 0:
+                return f"its certificate chain does not verify against {shown(self.ca)}"
+        return None
+
+    def time_stamp_holds(self, signature):
+        """The token time-stamps this signature's value; without a CA, under the token's own certificate."""
+        token = self.scratch("token.der", signature.time_stamp)
+        trust = self.tsa_ca
+        extra = []
+        if not trust:
+            trust = os.path.join(self.work, "tsa.pem")
+            if not self.openssl("pkcs7", "-inform", "DER", "-in", token, "-print_certs", "-out", trust):
+                return False
+            extra = ["-partial_chain"]
+        return self.openssl("ts", "-verify", "-token_in", "-in", token, "-data",
+                            self.scratch("stamped.bin", signature.signature_value), "-CAfile", trust, *extra)
+
+    def program(self, arch, program):
+        """Checks one program and its signature; returns the signed file and the signature, or None."""
+        name = f"windows-{arch}/{program}"
+        dist = os.path.join(ROOT, "dist", name)
+        if not os.path.isfile(dist):
+            raise Refused(f"dist/{name} is missing: run ./build.sh first")
+        with open(dist, "rb") as f:
+            unsigned = f.read()
+        sig = self.release.read(name + ".sig", MAX_SIGNATURE)
+        try:
+            signature = authenticode.read_signature(sig)
+            signed = pe_signature.attach(unsigned, sig)
+            self.signers[name] = authenticode.fingerprint(signature.signer_certificate())
+        except ValueError as error:
+            self.report(False, name + ".sig", shown(str(error)))
+            return None
+        if signed != self.release.read(name, MAX_FILE):
+            self.report(False, name, f"is not dist/{name} with the published {name}.sig")
+            return None
+        problem = self.signature_problem(signature, signed, self.scratch("published.exe", signed))
+        if problem:
+            self.report(False, name + ".sig", problem)
+            return None
+        first = next(iter(self.signers.items()))
+        if self.signers[name] != first[1]:
+            self.report(False, name + ".sig", f"is made with another certificate than {first[0]}.sig")
+            return None
+        self.report(True, name, f"dist/{name} with its one signature, which covers it and verifies"
+                    f"{' against ' + shown(self.ca) if self.ca else ' under the certificate it carries'}")
+        return signed, sig
+
+    def zip(self, arch, programs):
+        name = release_zip.zip_name(arch, True)
+        if programs is None:
+            self.report(False, name, "not rebuilt: a program of it did not verify")
+            return
+        folder = os.path.join(self.work, f"windows-{arch}")
+        os.makedirs(folder)
+        for program, (signed, sig) in programs.items():
+            self.scratch(f"windows-{arch}/{program}", signed)
+            self.scratch(f"windows-{arch}/{program}.sig", sig)
+        rebuilt = os.path.join(self.work, name)
+        release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)), folder, rebuilt)
+        with open(rebuilt, "rb") as f:
+            same = f.read() == self.release.read(name, MAX_FILE)
+        self.report(same, name, f"rebuilt from dist/ and the signatures, it {'is the same' if same else 'differs'}")
+
+    def sums(self, listed, data):
+        for name, expected in listed.items():
+            if hashlib.sha256(self.release.read(name, MAX_FILE)).hexdigest() != expected:
+                self.report(False, "SHA256SUMS", f"the sum of {name} does not hold")
+                return
+        canonical = data == release_zip.sums_text(listed)
+        self.report(canonical, "SHA256SUMS", "lists every other file of the release, and each sum holds"
+                    if canonical else "is not in the form sign-release.sh writes")
+
+
+def arguments(argv):
+    usage = f"usage: {NAME} DIR [--ca FILE] [--tsa-ca FILE]"
+    if not argv or argv[0].startswith("--"):
+        raise Refused(usage)
+    release, options = argv[0], {}
+    rest = argv[1:]
+    while rest:
+        if rest[0] not in ("--ca", "--tsa-ca") or len(rest) < 2 or rest[0] in options:
+            raise Refused(usage)
+        options[rest[0]] = os.path.abspath(rest[1])
+        rest = rest[2:]
+    for path in options.values():
+        if not os.path.isfile(path) or not os.access(path, os.R_OK):
+            raise Refused(f"cannot read {shown(path)}")
+    return os.path.abspath(release), options.get("--ca"), options.get("--tsa-ca")
+
+
+def verify(argv):
+    path, ca, tsa_ca = arguments(argv)
+    release = Release(path)
+    release.check_shape()
+    listed, sums = listed_sums(release)
+    with tempfile.TemporaryDirectory() as work:
+        verifier = Verifier(release, ca, tsa_ca, work)
+        for arch in release_zip.ARCHES:
+            programs = {program: verifier.program(arch, program) for program in release_zip.PROGRAMS}
+            verifier.zip(arch, None if None in programs.values() else programs)
+        verifier.sums(listed, sums)
+    if verifier.failures:
+        print(f"{NAME}: {verifier.failures} check(s) failed", file=sys.stderr)
+        return 1
+    signer = next(iter(verifier.signers.values()))
+    if ca:
+        print(f"{NAME}: {shown(path)} is the build in dist/, signed by the certificate {signer}, "
+              f"whose chain verifies against {shown(ca)}")
+    else:
+        print(f"{NAME}: {shown(path)} is the build in dist/ with one well-formed signature per program, made with "
+              f"the certificate {signer}; no certificate chain was checked (give --ca FILE to check the publisher)")
+    return 0
+
+
+def main(argv):
+    try:
+        return verify(argv)
+    except Refused as refusal:
+        print(f"{NAME}: {refusal}", file=sys.stderr)
+    except (OSError, ValueError, subprocess.SubprocessError) as error:
+        print(f"{NAME}: {shown(str(error))}", file=sys.stderr)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
