@@ -49,6 +49,7 @@ run_suite "Windows x86 programs under Wine" wine_suite x86
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
 run_suite "korvel-report in a browser" tests/report/browser_report.py dist/linux/korvel-report
 run_suite "signed releases" tests/release/run_release_tests.py
+run_suite "SBOMs and third-party notices" tests/release/check_sboms.py
 run_suite "reproducible Windows builds and signatures" tests/static/reproducible_build.sh
 
 echo

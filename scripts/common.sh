@@ -21,11 +21,29 @@ REQUIRED_PACKAGES=(
     "osslsigncode:/usr/bin/osslsigncode"
     "chromium:/usr/bin/chromium"
     "poppler-utils:/usr/bin/pdftotext"
+    "python3-venv:/usr/share/doc/python3-venv"
 )
 
-# Idempotent: installs only packages whose file is missing. 32-bit Wine needs
-# the i386 architecture before the package lists are read.
+# The pinned PyPI tools (scripts/python-tools.txt), in a virtual environment
+# of Debian's python3; made anew when the pins change.
+PYTHON_TOOLS=build/python-tools
+
+install_python_tools() {
+    cmp -s scripts/python-tools.txt "$PYTHON_TOOLS/pins.txt" && return 0
+    echo "== installing into $PYTHON_TOOLS: $(grep -v '^#' scripts/python-tools.txt | tr '\n' ' ')"
+    rm -rf "$PYTHON_TOOLS"
+    /usr/bin/python3 -m venv "$PYTHON_TOOLS" &&
+        "$PYTHON_TOOLS/bin/pip" install -q --disable-pip-version-check -r scripts/python-tools.txt &&
+        cp scripts/python-tools.txt "$PYTHON_TOOLS/pins.txt"
+}
+
+# Idempotent: installs only packages whose file is missing, then the Python
+# tools. 32-bit Wine needs the i386 architecture before the package lists are read.
 install_missing() {
+    install_debian_packages && install_python_tools
+}
+
+install_debian_packages() {
     local missing=()
     local entry
     for entry in "${REQUIRED_PACKAGES[@]}"; do
@@ -61,9 +79,10 @@ install_preset() {
     cmake --install "build/$preset" --prefix "dist/$preset" $strip > /dev/null
 }
 
-# dist/SHA256SUMS: every Windows deliverable, paths relative to dist/.
+# dist/SHA256SUMS: every Windows deliverable and the SBOMs, paths relative to dist/.
 write_checksums() {
-    (cd dist && find windows-x64 windows-x86 -type f | LC_ALL=C sort | xargs sha256sum) > dist/SHA256SUMS
+    (cd dist && find windows-x64 windows-x86 -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
+        (cd dist && xargs sha256sum) > dist/SHA256SUMS
 }
 
 # The commit a build comes from, as BUILDINFO records it, and its time, for
@@ -89,9 +108,10 @@ release_time() {
     fi
 }
 
-# dist/korvel-VERSION-windows-ARCH-unsigned.zip for both architectures.
+# dist/korvel-VERSION-windows-ARCH-unsigned.zip and its SBOMs for both
+# architectures, from the builds in BUILDS ("{arch}" for the architecture).
 write_unsigned_zips() {
-    scripts/release_zip.py unsigned dist "$(release_commit)" "$(release_time)"
+    scripts/release_zip.py unsigned dist "$(release_commit)" "$(release_time)" "${1:-build/windows-{arch\}}"
 }
 
 build_deliverables() {
@@ -100,6 +120,6 @@ build_deliverables() {
         echo "== building $preset"
         build_preset "$preset" && install_preset "$preset" || return 1
     done
-    write_checksums && write_unsigned_zips &&
+    write_unsigned_zips && write_checksums &&
         dist/linux/korvel-report > dist/report-builtin.html
 }

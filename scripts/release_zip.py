@@ -2,13 +2,17 @@
 """The release zips, one per architecture, built so that the same files give
 the same bytes: fixed order, fixed times, fixed attributes.
 
-  release_zip.py unsigned DIST COMMIT TIME
+  release_zip.py unsigned DIST COMMIT TIME BUILDS
       DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64 and x86, from the
-      programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out)
+      programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out),
+      and its SBOMs beside it; BUILDS names the build folders, "{arch}"
+      standing for the architecture (their link maps and dependency files
+      tell the programs' components)
   release_zip.py signed UNSIGNED_ZIP PROGRAMS OUT_ZIP
       the unsigned zip with the signed programs of the folder PROGRAMS
       instead, and in BUILDINFO the fingerprint of the certificate that
-      signed them, read from their NAME.exe.sig files
+      signed them, read from their NAME.exe.sig files; its SBOMs, made anew
+      for the signed files, go in it and beside it
   release_zip.py sums DIR
       writes DIR/SHA256SUMS over the other files of a signed release
   release_zip.py programs | arches | files
@@ -18,8 +22,10 @@ the same bytes: fixed order, fixed times, fixed attributes.
       prints the file name of that zip
 
 Each zip holds, under one folder: the programs, README.txt (CRLF lines),
-BUILDINFO (the commit and the Debian versions of the toolchain) and
-SHA256SUMS over the other files."""
+BUILDINFO (the commit and the Debian versions of the toolchain and of every
+component), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
+CycloneDX 1.6 JSON, describing the files before them) and SHA256SUMS over
+the other files."""
 import hashlib
 import os
 import subprocess
@@ -28,6 +34,8 @@ import time
 import zipfile
 
 import authenticode
+import components
+import sbom
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARCHES = {"x64": "x86-64", "x86": "i686"}
@@ -41,7 +49,7 @@ def release_files():
     files = []
     for arch in ARCHES:
         files += [f"windows-{arch}/{name}{suffix}" for name in PROGRAMS for suffix in ("", ".sig")]
-        files.append(zip_name(arch, True))
+        files += [zip_name(arch, True)] + sbom_names(arch)
     return files + ["SHA256SUMS"]
 
 
@@ -69,6 +77,13 @@ def zip_name(arch, signed):
     return f"korvel-{version()}-windows-{arch}{'' if signed else '-unsigned'}.zip"
 
 
+def sbom_names(arch):
+    return [f"korvel-{version()}-windows-{arch}.spdx.json", f"korvel-{version()}-windows-{arch}.cdx.json"]
+
+
+NOTICES = "THIRD-PARTY-NOTICES.txt"
+
+
 def folder(arch):
     return f"korvel-{version()}-windows-{arch}/"
 
@@ -81,6 +96,23 @@ def package_versions(names):
                                 stderr=subprocess.DEVNULL, text=True)
         found.append(f"{name} (= {result.stdout})" if result.returncode == 0 else f"{name} (not installed)")
     return found
+
+
+def text_of(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return f.read()
+
+
+def documents(meta, files, parts):
+    """(name, bytes) of the two SBOMs that describe the files."""
+    spdx_name, cyclonedx_name = sbom_names(meta.arch)
+    return [(spdx_name, sbom.spdx(meta, files, parts)), (cyclonedx_name, sbom.cyclonedx(meta, files, parts))]
+
+
+def write_beside(path, named):
+    for name, data in named:
+        with open(os.path.join(os.path.dirname(os.path.abspath(path)), name), "wb") as f:
+            f.write(data)
 
 
 def buildinfo(arch, commit, packages, signer=None):
@@ -126,12 +158,22 @@ def read(path):
         return f.read()
 
 
-def unsigned(dist, commit, when):
+def unsigned(dist, commit, when, builds):
     for arch in ARCHES:
+        found = components.components(builds.replace("{arch}", arch), PROGRAMS)
+        meta = sbom.Meta("korvel", version(), arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
+                         signed=False)
+        tools = toolchain(arch)
+        packages = tools + [f"{c.package} (= {c.version})" for c in found if not any(
+            t.startswith(f"{c.package} (") for t in tools)]
         programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
-        files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, toolchain(arch)))]
+        files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, packages)),
+                            (NOTICES, sbom.notices(meta, found, text_of))]
+        parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.programs) for c in found]
+        described = documents(meta, files, parts)
         stamp = time.gmtime(max(when, 315532800))[:6]  # a zip holds no time before 1980
-        write_zip(os.path.join(dist, zip_name(arch, False)), folder(arch), files, stamp)
+        write_zip(os.path.join(dist, zip_name(arch, False)), folder(arch), files + described, stamp)
+        write_beside(os.path.join(dist, zip_name(arch, False)), described)
 
 
 def members(archive):
@@ -146,16 +188,20 @@ def signed(unsigned_zip, programs_dir, out):
     with zipfile.ZipFile(unsigned_zip) as archive:
         found, top = members(archive)
         stamp = archive.infolist()[0].date_time
+    arch = next(a for a in ARCHES if unsigned_zip.endswith(zip_name(a, False)))
+    parts, commit, created = sbom.parts_of(found[sbom_names(arch)[1]])
     files = []
     for name, data in found.items():
-        if name == "SHA256SUMS":
+        if name == "SHA256SUMS" or name in sbom_names(arch):
             continue
         if name in PROGRAMS:
             data = read(os.path.join(programs_dir, name))
         elif name == "BUILDINFO":
             data += f"{SIGNER_FIELD}\n {signer}\n".encode()
         files.append((name, data))
-    write_zip(out, top, files, stamp)
+    described = documents(sbom.Meta("korvel", version(), arch, commit, created, signed=True), files, parts)
+    write_zip(out, top, files + described, stamp)
+    write_beside(out, described)
 
 
 def sums_text(digests):
@@ -184,8 +230,8 @@ def main(argv):
 
 
 def command(argv):
-    if len(argv) == 5 and argv[1] == "unsigned":
-        unsigned(argv[2], argv[3], int(argv[4]))
+    if len(argv) == 6 and argv[1] == "unsigned":
+        unsigned(argv[2], argv[3], int(argv[4]), argv[5])
     elif len(argv) == 5 and argv[1] == "signed":
         signed(argv[2], argv[3], argv[4])
     elif len(argv) == 3 and argv[1] == "sums":

@@ -11,7 +11,8 @@ release says about itself:
   covers the Authenticode digest of dist/NAME.exe and verifies under the
   certificate it carries, and one certificate signs every program;
 - dist/NAME.exe with that signature attached is the published NAME.exe, and
-  the signed zips rebuilt from dist/ and the signatures are the published ones;
+  the signed zips and their SBOMs rebuilt from dist/ and the signatures are
+  the published ones;
 - with --ca, each program's certificate chain and any time stamp verify
   against that CA (time stamps against --tsa-ca when given).
 
@@ -238,11 +239,13 @@ class Verifier:
         for program, (signed, sig) in programs.items():
             self.scratch(f"windows-{arch}/{program}", signed)
             self.scratch(f"windows-{arch}/{program}.sig", sig)
-        rebuilt = os.path.join(self.work, name)
-        release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)), folder, rebuilt)
-        with open(rebuilt, "rb") as f:
-            same = f.read() == self.release.read(name, MAX_FILE)
-        self.report(same, name, f"rebuilt from dist/ and the signatures, it {'is the same' if same else 'differs'}")
+        release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)), folder,
+                           os.path.join(self.work, name))
+        for published in [name] + release_zip.sbom_names(arch):
+            with open(os.path.join(self.work, published), "rb") as f:
+                same = f.read() == self.release.read(published, MAX_FILE)
+            self.report(same, published, f"rebuilt from dist/ and the signatures, it "
+                        f"{'is the same' if same else 'differs'}")
 
     def sums(self, listed, data):
         for name, expected in listed.items():

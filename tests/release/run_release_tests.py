@@ -81,7 +81,7 @@ def signing(pki, work):
     check("signs with a PKCS#12 file", code == 0, err)
     code, out, err = run(VERIFY, first, "--ca", f"{pki}/ca.pem")
     check("the release verifies against the CA", code == 0, out + err)
-    check("one line per file", len(out.splitlines()) == 2 * len(PROGRAMS) + 2 + 1 + 1, out)
+    check("one line per file", len(out.splitlines()) == 2 * len(PROGRAMS) + 2 * 3 + 1 + 1, out)
     code, _, err = run(SIGN, "--key", f"{pki}/leaf-encrypted.key", "--certs", f"{pki}/chain.pem",
                        "--password-file", f"{pki}/password", "--time", WHEN, "--out", second)
     check("signs with a key and a chain", code == 0, err)
@@ -144,8 +144,9 @@ def zip_checks(pki, release):
             with zipfile.ZipFile(path) as archive:
                 listing = archive.namelist()
                 files = {n[len(top):]: archive.read(n) for n in listing}
-            check(f"{name} listing", listing == [top + n for n in PROGRAMS + ["README.txt", "BUILDINFO", "SHA256SUMS"]],
-                  listing)
+            documents = [f"korvel-{VERSION}-windows-{arch}.{kind}.json" for kind in ("spdx", "cdx")]
+            check(f"{name} listing", listing == [top + n for n in PROGRAMS + [
+                "README.txt", "BUILDINFO", "THIRD-PARTY-NOTICES.txt"] + documents + ["SHA256SUMS"]], listing)
             check(f"{name} holds the programs", all(files.get(p) == open(os.path.join(programs, p), "rb").read()
                                                     for p in PROGRAMS))
             sums = {line.split("  ", 1)[1]: line.split("  ", 1)[0] for line in files["SHA256SUMS"].decode().splitlines()}
@@ -273,7 +274,7 @@ ALTERATIONS = [
     ("a changed signer line", signer_line, "both",
      "FAIL  korvel-1.0.0-windows-x64.zip: rebuilt from dist/ and the signatures, it differs"),
     ("a SHA256SUMS line naming /dev/zero", lambda f, _: append_sum(f, "0" * 64 + "  /dev/zero\n"), "plain",
-     "SHA256SUMS: line 19 names /dev/zero, which is not a file of the release"),
+     f"SHA256SUMS: line {len(release_zip.release_files())} names /dev/zero, which is not a file of the release"),
     ("a published zip that is not a zip", not_a_zip, "plain",
      "FAIL  korvel-1.0.0-windows-x86.zip: rebuilt from dist/ and the signatures, it differs"),
 ]

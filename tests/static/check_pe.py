@@ -163,7 +163,7 @@ def version_resource(name, pe, expected, fixed_version):
 
 
 def checksums():
-    """dist/SHA256SUMS lists every Windows deliverable, and each sum holds."""
+    """dist/SHA256SUMS lists every Windows deliverable and SBOM, and each sum holds."""
     dist = os.path.join(ROOT, "dist")
     listed = {}
     for line in open(os.path.join(dist, "SHA256SUMS")):
@@ -171,6 +171,7 @@ def checksums():
         listed[path] = digest
     present = {os.path.relpath(os.path.join(folder, f), dist)
                for arch in ARCHES for folder, _, files in os.walk(os.path.join(dist, f"windows-{arch}")) for f in files}
+    present |= {f for f in os.listdir(dist) if f.endswith((".spdx.json", ".cdx.json"))}
     check("SHA256SUMS lists every Windows deliverable", set(listed) == present, sorted(set(listed) ^ present))
     wrong = [p for p in listed if p in present and
              hashlib.sha256(open(os.path.join(dist, p), "rb").read()).hexdigest() != listed[p]]

@@ -21,9 +21,12 @@ for preset in windows-x64 windows-x86; do
         cmake --install "$copy/second-$preset" --prefix "$copy/dist/$preset" > /dev/null) ||
         { echo "second build of $preset failed"; status=1; }
 done
-(cd "$copy" && write_unsigned_zips) || { echo "second build: the zips failed"; status=1; }
+(cd "$copy" && write_unsigned_zips "$copy/second-windows-{arch}") || { echo "second build: the zips failed"; status=1; }
 
-listing() { (cd "$1" && find windows-x64 windows-x86 -type f && find . -maxdepth 1 -name "*.zip" -printf "%f\n") | LC_ALL=C sort; }
+listing() {
+    (cd "$1" && find windows-x64 windows-x86 -type f &&
+        find . -maxdepth 1 \( -name "*.zip" -o -name "*.spdx.json" -o -name "*.cdx.json" \) -printf "%f\n") | LC_ALL=C sort
+}
 for file in $(listing dist); do
     if cmp -s "dist/$file" "$copy/dist/$file"; then echo "identical: dist/$file"; else echo "DIFFERS: dist/$file"; status=1; fi
 done

@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+"""The SBOMs and third-party notices of every zip, unsigned (dist/) and
+signed (dist/ signed here with a throwaway CA):
+
+- the official validators accept each SBOM: pyspdxtools, the NTIA minimum
+  elements of ntia-checker, and cyclonedx-python-lib's strict JSON schema;
+- the SBOMs in a zip are the ones beside it, and describe exactly the zip's
+  other files, with their hashes;
+- SPDX's STATIC_LINK and CycloneDX's dependencies name the same components
+  per program, and agree with what the binary itself shows where it can;
+- each component is in BUILDINFO at its version, and THIRD-PARTY-NOTICES.txt
+  (CRLF lines) names it with its licence and holds its copyright file.
+Usage: check_sboms.py"""
+import fnmatch
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tally import Tally  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import release_zip  # noqa: E402
+
+TOOLS = os.path.join(ROOT, "build", "python-tools", "bin")
+# Bytes that only a component's code carries: (package pattern, marker, whether its absence means the
+# component is absent too). libstdc++ can be present without its RTTI names (brisal keeps only
+# operator delete), and libgcc's marker is x86's frame registration in crtbegin.o.
+MARKERS = [("nlohmann-json3-dev", b"[json.exception.", True),
+           ("mingw-w64-*-dev", b"Mingw-w64 runtime failure", True),
+           ("g++-mingw-w64-*-win32", b"St9bad_alloc", False),
+           ("gcc-mingw-w64-i686-win32", b"libgcc_s_dw2-1.dll", False)]
+
+tally = Tally("SBOMs and notices")
+check = tally.check
+
+
+def validators(name, spdx_path, cyclonedx):
+    result = subprocess.run([os.path.join(TOOLS, "pyspdxtools"), "-i", spdx_path], capture_output=True, text=True)
+    check(f"{name}: pyspdxtools validates the SPDX document", result.returncode == 0, result.stderr[-500:])
+    result = subprocess.run([os.path.join(TOOLS, "ntia-checker"), spdx_path], capture_output=True, text=True)
+    check(f"{name}: NTIA minimum elements", result.returncode == 0 and "Conformant: True" in result.stdout,
+          result.stdout[-800:])
+    code = ("import sys\nfrom cyclonedx.validation.json import JsonStrictValidator\n"
+            "from cyclonedx.schema import SchemaVersion\n"
+            "error = JsonStrictValidator(SchemaVersion.V1_6).validate_str(sys.stdin.read())\n"
+            "print(error or 'valid')")
+    result = subprocess.run([os.path.join(TOOLS, "python"), "-c", code], input=cyclonedx, capture_output=True)
+    check(f"{name}: CycloneDX 1.6 strict schema", result.stdout.strip() == b"valid", result.stdout[-500:] + result.stderr)
+
+
+def per_program(spdx, cyclonedx):
+    """program -> components, once from each document."""
+    packages = {p["SPDXID"]: p["name"] for p in spdx["packages"]}
+    from_spdx = {}
+    for link in (r for r in spdx["relationships"] if r["relationshipType"] == "STATIC_LINK"):
+        program = link["spdxElementId"].replace("SPDXRef-File-", "")
+        from_spdx.setdefault(program, set()).add(packages[link["relatedSpdxElement"]])
+    names = {c["bom-ref"]: c["name"] for c in cyclonedx["components"]}
+    from_cyclonedx = {d["ref"][len("file:"):]: {names[r] for r in d["dependsOn"]}
+                      for d in cyclonedx["dependencies"] if d["ref"].startswith("file:") and d["dependsOn"]}
+    return from_spdx, from_cyclonedx
+
+
+def described_files(name, files, spdx, cyclonedx):
+    expected = {n: (hashlib.sha1(d).hexdigest(), hashlib.sha256(d).hexdigest()) for n, d in files.items()}
+    in_spdx = {f["fileName"][2:]: tuple(c["checksumValue"] for c in f["checksums"]) for f in spdx["files"]}
+    in_cyclonedx = {c["name"]: tuple(h["content"] for h in c["hashes"])
+                    for c in cyclonedx["components"] if c["type"] == "file"}
+    check(f"{name}: SPDX describes every other file of the zip with its hashes", in_spdx == expected,
+          sorted(set(in_spdx.items()) ^ set(expected.items()))[:2])
+    check(f"{name}: CycloneDX describes every other file of the zip with its hashes", in_cyclonedx == expected,
+          sorted(set(in_cyclonedx.items()) ^ set(expected.items()))[:2])
+
+
+def components_hold(name, files, spdx, cyclonedx):
+    from_spdx, from_cyclonedx = per_program(spdx, cyclonedx)
+    check(f"{name}: both documents link the same components", from_spdx == from_cyclonedx, (from_spdx, from_cyclonedx))
+    for program in release_zip.PROGRAMS:
+        listed = from_spdx.get(program, set())
+        for pattern, marker, both_ways in MARKERS:
+            named = {p for p in listed if fnmatch.fnmatch(p, pattern)}
+            if marker in files[program]:
+                check(f"{name} {program}: lists {pattern}, whose bytes it carries", named, listed)
+            elif both_ways:
+                check(f"{name} {program}: lists no {pattern}, whose bytes it lacks", not named, listed)
+    notices = files[release_zip.NOTICES]
+    check(f"{name}: notices have CRLF lines", notices.count(b"\r\n") == notices.count(b"\n") > 100)
+    for part in (p for p in spdx["packages"] if p["name"] != "korvel"):
+        version = f" {part['name']} (= {part['versionInfo']})".encode()
+        check(f"{name} {part['name']}: in BUILDINFO at its version", version in files["BUILDINFO"], files["BUILDINFO"])
+        entry = f"- {part['name']} {part['versionInfo']}\r\n  Licence: {part['licenseDeclared']}\r\n".encode()
+        with open(f"/usr/share/doc/{part['name']}/copyright", "rb") as f:
+            text = f.read().rstrip(b"\n").replace(b"\n", b"\r\n")
+        check(f"{name} {part['name']}: named in the notices with its licence and copyright file",
+              entry in notices and text in notices)
+
+
+def check_zip(zip_path, beside):
+    name = os.path.basename(zip_path)
+    arch = next(a for a in release_zip.ARCHES if f"-windows-{a}" in name)
+    with zipfile.ZipFile(zip_path) as archive:
+        files, _ = release_zip.members(archive)
+    spdx_name, cyclonedx_name = release_zip.sbom_names(arch)
+    for document in (spdx_name, cyclonedx_name):
+        with open(os.path.join(beside, document), "rb") as f:
+            check(f"{name}: {document} is the one beside it", f.read() == files.get(document))
+    spdx, cyclonedx = json.loads(files.pop(spdx_name)), json.loads(files[cyclonedx_name])
+    validators(name, os.path.join(beside, spdx_name), files.pop(cyclonedx_name))
+    del files["SHA256SUMS"]
+    described_files(name, files, spdx, cyclonedx)
+    components_hold(name, files, spdx, cyclonedx)
+
+
+def main():
+    dist = os.path.join(ROOT, "dist")
+    with tempfile.TemporaryDirectory() as work:
+        pki, release = os.path.join(work, "pki"), os.path.join(work, "release")
+        subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
+        subprocess.run([os.path.join(ROOT, "scripts", "sign-release.sh"), "--pkcs12", f"{pki}/leaf.p12",
+                        "--password-file", f"{pki}/password", "--out", release], check=True, stdout=subprocess.DEVNULL)
+        for arch in release_zip.ARCHES:
+            check_zip(os.path.join(dist, release_zip.zip_name(arch, False)), dist)
+            check_zip(os.path.join(release, release_zip.zip_name(arch, True)), release)
+    return tally.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
