@@ -1,7 +1,7 @@
 """An Authenticode signature (PKCS#7 SignedData, DER) read by hand, strictly:
 definite, shortest-form lengths, nothing after the outer SEQUENCE, one
 SignerInfo, and no unauthenticated attribute but an RFC 3161 time stamp.
-Whatever it does not accept raises ValueError with a reason."""
+Whatever it does not accept raises Malformed (a ValueError) with a reason."""
 import hashlib
 
 SIGNED_DATA = "1.2.840.113549.1.7.2"
@@ -15,15 +15,19 @@ DIGESTS = {"2.16.840.1.101.3.4.2.1": "sha256", "2.16.840.1.101.3.4.2.2": "sha384
            "2.16.840.1.101.3.4.2.3": "sha512"}
 
 
+class Malformed(ValueError):
+    """A signature this reader refuses, with the reason."""
+
+
 class Der:
     """One TLV: tag byte, the whole encoding, and where its value lies."""
 
     def __init__(self, data, at=0):
         if at + 2 > len(data):
-            raise ValueError("DER cut short")
+            raise Malformed("DER cut short")
         self.tag = data[at]
         if self.tag & 0x1F == 0x1F:
-            raise ValueError("DER tag of more than one byte")
+            raise Malformed("DER tag of more than one byte")
         first = data[at + 1]
         start = at + 2
         if first < 0x80:
@@ -31,20 +35,20 @@ class Der:
         else:
             count = first & 0x7F
             if not 1 <= count <= 4 or start + count > len(data):
-                raise ValueError("DER length not definite")
+                raise Malformed("DER length not definite")
             length = int.from_bytes(data[start:start + count], "big")
             if length < 0x80 or data[start] == 0:
-                raise ValueError("DER length not in its shortest form")
+                raise Malformed("DER length not in its shortest form")
             start += count
         if start + length > len(data):
-            raise ValueError("DER cut short")
+            raise Malformed("DER cut short")
         self.data, self.start, self.end = data, start, start + length
         self.encoding = data[at:self.end]
         self.value = data[start:self.end]
 
     def children(self):
         if not self.tag & 0x20:
-            raise ValueError("DER primitive where a constructed value belongs")
+            raise Malformed("DER primitive where a constructed value belongs")
         found, at = [], self.start
         while at < self.end:
             child = Der(self.data[:self.end], at)
@@ -54,7 +58,7 @@ class Der:
 
     def expect(self, tag, what):
         if self.tag != tag:
-            raise ValueError(f"{what}: DER tag {self.tag:#04x}, not {tag:#04x}")
+            raise Malformed(f"{what}: DER tag {self.tag:#04x}, not {tag:#04x}")
         return self
 
 
@@ -62,7 +66,7 @@ def oid(node):
     node.expect(0x06, "object identifier")
     value = node.value
     if not value or value[-1] & 0x80:
-        raise ValueError("malformed object identifier")
+        raise Malformed("malformed object identifier")
     numbers, current = [], 0
     for byte in value:
         current = (current << 7) | (byte & 0x7F)
@@ -76,7 +80,7 @@ def oid(node):
 def parse_der(data):
     outer = Der(data)
     if outer.end != len(data):
-        raise ValueError("bytes after the DER SEQUENCE")
+        raise Malformed("bytes after the DER SEQUENCE")
     return outer.expect(0x30, "the signature")
 
 
@@ -95,23 +99,23 @@ class Signature:
     def __init__(self, data):
         content_type, wrapped = parse_der(data).children()
         if oid(content_type) != SIGNED_DATA:
-            raise ValueError("not a PKCS#7 SignedData")
+            raise Malformed("not a PKCS#7 SignedData")
         fields = wrapped.expect(0xA0, "content").children()[0].expect(0x30, "SignedData").children()
         _, algorithms, content, *rest = fields
         self.certificates = [c.encoding for c in rest[0].children()] if rest and rest[0].tag == 0xA0 else []
         signers = rest[-1].expect(0x31, "signer infos").children()
         if len(signers) != 1:
-            raise ValueError(f"holds {len(signers)} signatures, not one")
+            raise Malformed(f"holds {len(signers)} signatures, not one")
         content_fields = content.expect(0x30, "content info").children()
         if oid(content_fields[0]) != SPC_INDIRECT_DATA or len(content_fields) != 2:
-            raise ValueError("signs no Authenticode content")
+            raise Malformed("signs no Authenticode content")
         indirect = content_fields[1].expect(0xA0, "content").children()[0].expect(0x30, "SpcIndirectDataContent")
         self.indirect_value = indirect.value  # hashed without its tag and length
         digest_info = indirect.children()[1].children()
         self.digest = DIGESTS.get(oid(digest_info[0].children()[0]))
         self.file_digest = digest_info[1].expect(0x04, "file digest").value
         if self.digest is None or len(algorithms.children()) != 1:
-            raise ValueError("uses a digest other than SHA-2")
+            raise Malformed("uses a digest other than SHA-2")
         self._read_signer(signers[0])
 
     def _read_signer(self, signer):
@@ -126,12 +130,12 @@ class Signature:
         self.time_stamp = None
         for name, values in attributes(fields[6]) if len(fields) > 6 else []:
             if name == NESTED_SIGNATURE:
-                raise ValueError("carries a nested signature")
+                raise Malformed("carries a nested signature")
             if name not in TIME_STAMPS or self.time_stamp is not None or len(values) != 1:
-                raise ValueError(f"carries an unauthenticated attribute {name} that is no single time stamp")
+                raise Malformed(f"carries an unauthenticated attribute {name} that is no single time stamp")
             self.time_stamp = values[0].encoding
         if len(fields) > 7:
-            raise ValueError("SignerInfo has fields after its unauthenticated attributes")
+            raise Malformed("SignerInfo has fields after its unauthenticated attributes")
 
     def signer_certificate(self):
         """The DER certificate whose issuer and serial number the SignerInfo names."""
@@ -140,7 +144,7 @@ class Signature:
             offset = 1 if tbs[0].tag == 0xA0 else 0
             if tbs[offset + 2].encoding + tbs[offset].encoding == self.issuer_serial:
                 return certificate
-        raise ValueError("carries no certificate of its signer")
+        raise Malformed("carries no certificate of its signer")
 
     def consistency(self):
         """The reason the signed attributes do not bind the content, or None."""
@@ -159,7 +163,7 @@ def read_signature(data):
     try:
         return Signature(data)
     except (IndexError, ValueError) as error:
-        raise ValueError(str(error) if isinstance(error, ValueError) and str(error) and
+        raise Malformed(str(error) if isinstance(error, ValueError) and str(error) and
                          not str(error).startswith(("not enough", "too many")) else "is not one well-formed PKCS#7 SignedData") from None
 
 

@@ -27,7 +27,7 @@ _INPUT = re.compile(r"^\s*(?:\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+?\.(?:a
 class Component:
     def __init__(self, package, fields):
         self.package = package
-        self.version, self.source, self.architecture, self.maintainer = fields
+        self.version, self.source, self.architecture = fields
         if self.source not in LICENCES:
             raise ValueError(f"{package}: no licence is recorded for its source package {self.source}")
         self.licence, self.common_licences = LICENCES[self.source]
@@ -42,6 +42,7 @@ class Component:
         return f"/usr/share/doc/{self.package}/copyright"
 
 
+@functools.lru_cache(maxsize=None)
 def debian_release():
     with open("/etc/os-release") as f:
         fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
@@ -89,7 +90,7 @@ def owners(paths):
 def package_fields(packages):
     fields = {}
     for package in packages:
-        out = subprocess.run(["dpkg-query", "-W", "-f=${Version}\t${source:Package}\t${Architecture}\t${Maintainer}",
+        out = subprocess.run(["dpkg-query", "-W", "-f=${Version}\t${source:Package}\t${Architecture}",
                               package], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True)
         fields[package] = out.stdout.split("\t")
     return fields

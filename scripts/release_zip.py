@@ -125,10 +125,11 @@ def buildinfo(arch, commit, packages, signer=None):
 
 
 def toolchain(arch):
+    """The Debian packages of the toolchain that builds the architecture."""
     triple = ARCHES[arch]
-    return package_versions([f"binutils-mingw-w64-{triple}", f"g++-mingw-w64-{triple}-win32", "gcc-mingw-w64-base",
-                             f"gcc-mingw-w64-{triple}-win32", f"gcc-mingw-w64-{triple}-win32-runtime",
-                             "mingw-w64-common", f"mingw-w64-{triple}-dev"])
+    return [f"binutils-mingw-w64-{triple}", f"g++-mingw-w64-{triple}-win32", "gcc-mingw-w64-base",
+            f"gcc-mingw-w64-{triple}-win32", f"gcc-mingw-w64-{triple}-win32-runtime",
+            "mingw-w64-common", f"mingw-w64-{triple}-dev"]
 
 
 def readme(arch):
@@ -164,8 +165,7 @@ def unsigned(dist, commit, when, builds):
         meta = sbom.Meta("korvel", version(), arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
                          signed=False)
         tools = toolchain(arch)
-        packages = tools + [f"{c.package} (= {c.version})" for c in found if not any(
-            t.startswith(f"{c.package} (") for t in tools)]
+        packages = package_versions(tools + [c.package for c in found if c.package not in tools])
         programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
         files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, packages)),
                             (NOTICES, sbom.notices(meta, found, text_of))]
@@ -209,6 +209,11 @@ def sums_text(digests):
     return "".join(f"{digests[name]}  {name}\n" for name in sorted(digests)).encode()
 
 
+def write_sums(folder):
+    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
+        f.write(sums_of(folder))
+
+
 def sums_of(folder):
     """SHA256SUMS over the other files of a signed release."""
     digests = {}
@@ -235,9 +240,7 @@ def command(argv):
     elif len(argv) == 5 and argv[1] == "signed":
         signed(argv[2], argv[3], argv[4])
     elif len(argv) == 3 and argv[1] == "sums":
-        sums = sums_of(argv[2])
-        with open(os.path.join(argv[2], "SHA256SUMS"), "wb") as f:
-            f.write(sums)
+        write_sums(argv[2])
     elif len(argv) == 4 and argv[1] == "name" and argv[2] in ARCHES and argv[3] in ("signed", "unsigned"):
         print(zip_name(argv[2], argv[3] == "signed"))
     elif len(argv) == 2 and argv[1] in ("programs", "arches", "files"):

@@ -169,8 +169,7 @@ def republish(folder):
                                os.path.join(folder, release_zip.zip_name(arch, True)))
         except ValueError:
             pass  # a signature the zip code cannot read either
-    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
-        f.write(release_zip.sums_of(folder))
+    release_zip.write_sums(folder)
 
 
 def resign(folder, pki, *signings):
@@ -239,18 +238,13 @@ def signer_line(folder, _):
         stamp_time = archive.infolist()[0].date_time
     files["BUILDINFO"] = files["BUILDINFO"].split(b"Signed-By:")[0] + b"Signed-By:\n \x1b[32mTrusted Publisher\n"
     release_zip.write_zip(path, top, [(n, d) for n, d in files.items() if n != "SHA256SUMS"], stamp_time)
-    republish_sums_only(folder)
+    release_zip.write_sums(folder)
 
 
 def not_a_zip(folder, _):
     with open(os.path.join(folder, release_zip.zip_name("x86", True)), "wb") as f:
         f.write(b"not a zip\n")
-    republish_sums_only(folder)
-
-
-def republish_sums_only(folder):
-    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
-        f.write(release_zip.sums_of(folder))
+    release_zip.write_sums(folder)
 
 
 # (what, how, which verifications refuse it: "ca" with --ca, "both" also without, "plain" only without; the line)
