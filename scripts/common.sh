@@ -22,11 +22,17 @@ REQUIRED_PACKAGES=(
     "chromium:/usr/bin/chromium"
     "poppler-utils:/usr/bin/pdftotext"
     "python3-venv:/usr/share/doc/python3-venv"
+    # The ARM64 programs run under Debian 13's arm64 Wine, in a root of its own, through qemu-user.
+    "qemu-user-static:/usr/bin/qemu-aarch64-static"
+    "binfmt-support:/usr/sbin/update-binfmts"
+    "debootstrap:/usr/sbin/debootstrap"
 )
 
 # The pinned PyPI tools (scripts/python-tools.txt), in a virtual environment
 # of Debian's python3; made anew when the pins change.
 PYTHON_TOOLS=build/python-tools
+# Zig's driver and the release scripts find Zig here, also for a build from another folder.
+export KORVEL_PYTHON_TOOLS="${KORVEL_PYTHON_TOOLS:-$PWD/$PYTHON_TOOLS}"
 
 install_python_tools() {
     cmp -s scripts/python-tools.txt "$PYTHON_TOOLS/pins.txt" && return 0
@@ -81,7 +87,9 @@ install_preset() {
 
 # dist/SHA256SUMS: every Windows deliverable and the SBOMs, paths relative to dist/.
 write_checksums() {
-    (cd dist && find windows-x64 windows-x86 -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
+    local folders
+    mapfile -t folders < <(scripts/release_zip.py folders)
+    (cd dist && find "${folders[@]}" -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
         (cd dist && xargs sha256sum) > dist/SHA256SUMS
 }
 
@@ -108,15 +116,20 @@ release_time() {
     fi
 }
 
-# dist/korvel-VERSION-windows-ARCH-unsigned.zip and its SBOMs for both
-# architectures, from the builds in BUILDS ("{arch}" for the architecture).
+# dist/korvel-VERSION-windows-ARCH-unsigned.zip and its SBOMs for every
+# architecture, from the builds in BUILDS ("{arch}" for the architecture).
 write_unsigned_zips() {
     scripts/release_zip.py unsigned dist "$(release_commit)" "$(release_time)" "${1:-build/windows-{arch\}}"
 }
 
+# windows-x64 windows-x86 windows-arm64: one preset per architecture of the release.
+windows_presets() {
+    scripts/release_zip.py folders | tr '\n' ' '
+}
+
 build_deliverables() {
     local preset
-    for preset in linux windows-x64 windows-x86; do
+    for preset in linux $(windows_presets); do
         echo "== building $preset"
         build_preset "$preset" && install_preset "$preset" || return 1
     done

@@ -4,8 +4,13 @@ bytes, and the compiler's dependency files of the objects it kept say which
 headers they were compiled from. Each such file is owned by a Debian
 package; the package is the component. Header files count only for
 header-only packages: a package that also ships an archive is in a program
-only when the map shows one of its archives or objects there."""
+only when the map shows one of its archives or objects there.
+
+The ARM64 build links with lld, whose map (link.exe's layout) names each
+kept symbol's library and object. The libraries of Zig's toolchain are parts
+of the pinned ziglang package from PyPI, each with its own licence."""
 import functools
+import glob
 import os
 import re
 import subprocess
@@ -20,11 +25,31 @@ LICENCES = {
     "nlohmann-json3": ("MIT", []),  # Files: * is Expat, SPDX's MIT
 }
 
+# The parts of the ziglang package that go into a program: licence, and the
+# licence text within the package. "zig" is Zig's own runtime (compiler_rt,
+# its libc pieces).
+ZIG_PARTS = {
+    "libc++": ("Apache-2.0 WITH LLVM-exception", "lib/libcxx/LICENSE.TXT"),
+    "libc++abi": ("Apache-2.0 WITH LLVM-exception", "lib/libcxxabi/LICENSE.TXT"),
+    "libunwind": ("Apache-2.0 WITH LLVM-exception", "lib/libunwind/LICENSE.TXT"),
+    "mingw-w64": ("ZPL-2.1", "lib/libc/mingw/COPYING"),
+    "zig": ("MIT", "LICENSE"),
+}
+# The libraries and objects Zig links, as lld's map names them. Import
+# libraries are made from mingw-w64's module-definition files.
+ZIG_LIBRARIES = {"c++": "libc++", "c++abi": "libc++abi", "unwind": "libunwind", "compiler_rt": "zig",
+                 "zigc": "zig", "libmingw32": "mingw-w64", "crt2.obj": "mingw-w64"}
+ZIG_SUPPLIER = "Zig Software Foundation"
+
 # An input section that gave the image bytes: [name] address size file, on one line or two.
 _INPUT = re.compile(r"^\s*(?:\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+?\.(?:a\([^)]*\)|o|obj))\s*$", re.M)
 
 
 class Component:
+    """A Debian package in the programs."""
+    supplier = "Debian"
+    debian = True
+
     def __init__(self, package, fields):
         self.package = package
         self.version, self.source, self.architecture = fields
@@ -38,8 +63,123 @@ class Component:
         return (f"pkg:deb/debian/{self.package}@{urllib.parse.quote(self.version, safe='')}"
                 f"?arch={self.architecture}&distro=debian-{debian_release()}")
 
-    def copyright_file(self):
-        return f"/usr/share/doc/{self.package}/copyright"
+    def notice_files(self):
+        """(how the notices name it, path) of each text its notice copies."""
+        paths = [f"/usr/share/doc/{self.package}/copyright"]
+        paths += [f"/usr/share/common-licenses/{name}" for name in self.common_licences]
+        return [(path, path) for path in paths]
+
+
+class ZigPart:
+    """A part of the pinned ziglang package in the programs."""
+    supplier = ZIG_SUPPLIER
+    debian = False
+
+    def __init__(self, name):
+        self.package = name
+        self.version = ziglang_version()
+        self.licence, self.licence_file = ZIG_PARTS[name]
+        self.programs = []
+
+    @property
+    def purl(self):
+        subpath = "" if self.package == "zig" else "#" + os.path.dirname(self.licence_file)
+        return f"pkg:pypi/ziglang@{self.version}{subpath}"
+
+    def notice_files(self):
+        return [(f"ziglang {self.version}, {self.licence_file}", os.path.join(ziglang_package(), self.licence_file))]
+
+
+def python_tools():
+    """The project's virtual environment of pinned PyPI tools."""
+    return os.path.abspath(os.environ.get("KORVEL_PYTHON_TOOLS") or
+                           os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "python-tools"))
+
+
+@functools.lru_cache(maxsize=None)
+def ziglang_package():
+    found = sorted(glob.glob(os.path.join(python_tools(), "lib", "python3*", "site-packages", "ziglang")))
+    if not found:
+        raise ValueError(f"no ziglang package in {python_tools()}")
+    return found[-1]
+
+
+@functools.lru_cache(maxsize=None)
+def ziglang_version():
+    """The ziglang package's version, as its metadata on PyPI gives it."""
+    for metadata in glob.glob(os.path.join(os.path.dirname(ziglang_package()), "ziglang-*.dist-info", "METADATA")):
+        with open(metadata) as f:
+            for line in f:
+                if line.startswith("Version: "):
+                    return line.split(" ", 1)[1].strip()
+    raise ValueError("the ziglang package records no version")
+
+
+@functools.lru_cache(maxsize=None)
+def zig_version():
+    """What `zig version` prints."""
+    return subprocess.run([os.path.join(ziglang_package(), "zig"), "version"], stdout=subprocess.PIPE,
+                          check=True, text=True).stdout.strip()
+
+
+# A public symbol that went into the image, in lld's link.exe-style map:
+# section:offset, name, address, optional flags, library:object or object.
+_PUBLIC = re.compile(r"^ [0-9a-f]{4}:[0-9a-f]{8}\s+\S+\s+[0-9a-f]{16}\s+(?:[fi]\s+)*(\S+)$", re.M)
+
+
+def is_lld_map(text):
+    return "\n Preferred load address is " in text[:1000]
+
+
+def kept_libraries(text):
+    """(library or "", object) of every symbol the image kept."""
+    found = set()
+    for origin in _PUBLIC.findall(text):
+        if origin != "<linker-defined>":
+            library, _, obj = origin.rpartition(":")
+            found.add((library, obj))
+    return found
+
+
+def ours(link_dir, library):
+    """The object folder of one of our targets, by the library lld names: "objects" is the program's own."""
+    build_dir = link_dir
+    while not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
+        build_dir = os.path.dirname(build_dir)
+    target = re.sub(r"^lib", "", library)
+    for path, folders, _ in os.walk(build_dir):
+        if f"{target}.dir" in folders and os.path.basename(path) == "CMakeFiles":
+            return os.path.join(path, f"{target}.dir")
+    return None
+
+
+def is_import_library(library):
+    """A library Zig made from one of mingw-w64's module-definition files."""
+    mingw = os.path.join(ziglang_package(), "lib", "libc", "mingw")
+    return any(os.path.exists(os.path.join(mingw, folder, library + suffix))
+               for folder in ("lib-common", "libarm64") for suffix in (".def", ".def.in"))
+
+
+def parts_of_lld_program(map_path, text, copies):
+    """(Zig parts of the libraries it kept, packages of the headers of our objects it kept)"""
+    program = os.path.basename(map_path)[:-4]
+    parts, headers = set(), set()
+    for library, obj in kept_libraries(text):
+        name = library or obj
+        if name in ZIG_LIBRARIES:
+            parts.add(ZIG_LIBRARIES[name])
+            continue
+        folder = ours(os.path.dirname(map_path), program if library == "objects" else library)
+        if folder is None:
+            if is_import_library(library):
+                parts.add("mingw-w64")
+                continue
+            raise ValueError(f"{map_path}: {name} is no library of ours and none of Zig's that has a licence here")
+        for path, _, names in os.walk(folder):
+            if obj + ".d" in names:
+                headers.update(real_path(h, copies) for h in headers_of(os.path.join(path, obj + ".d"))
+                               if h.startswith("/"))
+    return parts, set(owners({h for h in headers if h.startswith("/usr/")}).values())
 
 
 @functools.lru_cache(maxsize=None)
@@ -139,20 +279,29 @@ def packages_of_program(map_path, copies):
 
 
 def components(build_dir, programs):
-    """[Component] of the programs built in build_dir, each with the programs that contain it, by name."""
+    """[Component or ZigPart] of the programs built in build_dir, each with the programs that contain it,
+    by name."""
     copies = header_copies(build_dir)
     maps = {}
     for path, _, names in os.walk(build_dir):
         maps.update({name[:-4] + ".exe": os.path.join(path, name) for name in names if name.endswith(".map")})
-    contained = {}
+    contained, zig = {}, {}
     for program in programs:
         if program not in maps:
             raise ValueError(f"{build_dir}: no link map of {program}")
-        linked, headers = packages_of_program(maps[program], copies)
+        with open(maps[program], errors="replace") as f:
+            text = f.read()
+        if is_lld_map(text):
+            zig[program], headers = parts_of_lld_program(maps[program], text, copies)
+            linked = set()
+        else:
+            zig[program] = set()
+            linked, headers = packages_of_program(maps[program], copies)
         contained[program] = linked | {p for p in headers - linked if not ships_archives(p)}
     fields = package_fields(set().union(*contained.values()))
     found = {package: Component(package, fields[package]) for package in sorted(fields)}
+    found.update({name: ZigPart(name) for name in sorted(set().union(*zig.values()))})
     for program in programs:
-        for package in sorted(contained[program]):
-            found[package].programs.append(program)
-    return list(found.values())
+        for name in sorted(contained[program] | zig[program]):
+            found[name].programs.append(program)
+    return [found[name] for name in sorted(found)]

@@ -3,7 +3,7 @@
 the same bytes: fixed order, fixed times, fixed attributes.
 
   release_zip.py unsigned DIST COMMIT TIME BUILDS
-      DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64 and x86, from the
+      DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64, x86 and arm64, from the
       programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out),
       and its SBOMs beside it; BUILDS names the build folders, "{arch}"
       standing for the architecture (their link maps and dependency files
@@ -15,15 +15,17 @@ the same bytes: fixed order, fixed times, fixed attributes.
       for the signed files, go in it and beside it
   release_zip.py sums DIR
       writes DIR/SHA256SUMS over the other files of a signed release
-  release_zip.py programs | arches | files
-      prints the programs of an architecture, the architectures, or the
-      files of a signed release folder, one a line
+  release_zip.py programs | arches | folders | files
+      prints the programs of an architecture, the architectures, their
+      folders (windows-ARCH, also the build presets' names), or the files
+      of a signed release folder, one a line
   release_zip.py name ARCH signed|unsigned
       prints the file name of that zip
 
 Each zip holds, under one folder: the programs, README.txt (CRLF lines),
 BUILDINFO (the commit and the Debian versions of the toolchain and of every
-component), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
+component; for arm64 the ziglang package's PyPI version and what `zig version`
+prints), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
 CycloneDX 1.6 JSON, describing the files before them) and SHA256SUMS over
 the other files."""
 import hashlib
@@ -38,7 +40,8 @@ import components
 import sbom
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-ARCHES = {"x64": "x86-64", "x86": "i686"}
+# Each architecture and the MinGW-w64 GCC triple that builds it; None: Zig's toolchain.
+ARCHES = {"x64": "x86-64", "x86": "i686", "arm64": None}
 # The programs a release holds, for each architecture; the scripts ask for them here.
 PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
 SIGNER_FIELD = "Signed-By:"
@@ -119,14 +122,19 @@ def buildinfo(arch, commit, packages, signer=None):
     lines = ["Format: 1.0", "Source: korvel", f"Version: {version()}", f"Architecture: windows-{arch}",
              f"Commit: {commit}", "Installed-Build-Depends:"]
     lines += [f" {package}{',' if i + 1 < len(packages) else ''}" for i, package in enumerate(packages)]
+    if ARCHES[arch] is None:
+        lines += ["Installed-PyPI-Build-Depends:", f" ziglang (= {components.ziglang_version()})",
+                  f"Zig-Version: {components.zig_version()}"]
     if signer:
         lines += [SIGNER_FIELD, f" {signer}"]
     return ("\n".join(lines) + "\n").encode()
 
 
 def toolchain(arch):
-    """The Debian packages of the toolchain that builds the architecture."""
+    """The Debian packages of the toolchain that builds the architecture (Zig's is none)."""
     triple = ARCHES[arch]
+    if triple is None:
+        return []
     return [f"binutils-mingw-w64-{triple}", f"g++-mingw-w64-{triple}-win32", "gcc-mingw-w64-base",
             f"gcc-mingw-w64-{triple}-win32", f"gcc-mingw-w64-{triple}-win32-runtime",
             "mingw-w64-common", f"mingw-w64-{triple}-dev"]
@@ -165,11 +173,11 @@ def unsigned(dist, commit, when, builds):
         meta = sbom.Meta("korvel", version(), arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
                          signed=False)
         tools = toolchain(arch)
-        packages = package_versions(tools + [c.package for c in found if c.package not in tools])
+        packages = package_versions(tools + [c.package for c in found if c.debian and c.package not in tools])
         programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
         files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, packages)),
                             (NOTICES, sbom.notices(meta, found, text_of))]
-        parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.programs) for c in found]
+        parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.supplier, c.programs) for c in found]
         described = documents(meta, files, parts)
         stamp = time.gmtime(max(when, 315532800))[:6]  # a zip holds no time before 1980
         write_zip(os.path.join(dist, zip_name(arch, False)), folder(arch), files + described, stamp)
@@ -243,8 +251,9 @@ def command(argv):
         write_sums(argv[2])
     elif len(argv) == 4 and argv[1] == "name" and argv[2] in ARCHES and argv[3] in ("signed", "unsigned"):
         print(zip_name(argv[2], argv[3] == "signed"))
-    elif len(argv) == 2 and argv[1] in ("programs", "arches", "files"):
-        print("\n".join({"programs": PROGRAMS, "arches": list(ARCHES), "files": release_files()}[argv[1]]))
+    elif len(argv) == 2 and argv[1] in ("programs", "arches", "folders", "files"):
+        print("\n".join({"programs": PROGRAMS, "arches": list(ARCHES), "folders": release_folders(),
+                         "files": release_files()}[argv[1]]))
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -9,15 +9,15 @@ import re
 import uuid
 
 SUPPLIER = "korvel project"
-COMPONENT_SUPPLIER = "Debian"
 COMMIT_PROPERTY = "korvel:commit"
 
 
 class Part:
     """A third-party component as the documents give it."""
 
-    def __init__(self, package, version, licence, purl, programs):
+    def __init__(self, package, version, licence, purl, supplier, programs):
         self.package, self.version, self.licence, self.purl = package, version, licence, purl
+        self.supplier = supplier
         self.programs = list(programs)
 
 
@@ -57,7 +57,7 @@ def spdx(meta, files, parts):
     }]
     packages += [{
         "SPDXID": _id("Package", part.package), "name": part.package, "versionInfo": part.version,
-        "supplier": f"Organization: {COMPONENT_SUPPLIER}", "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+        "supplier": f"Organization: {part.supplier}", "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
         "licenseConcluded": part.licence, "licenseDeclared": part.licence, "copyrightText": "NOASSERTION",
         "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                           "referenceLocator": part.purl}],
@@ -95,7 +95,7 @@ def cyclonedx(meta, files, parts):
                    {"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()}],
     } for name, data in files]
     components += [{
-        "type": "library", "bom-ref": part.purl, "supplier": {"name": COMPONENT_SUPPLIER}, "name": part.package,
+        "type": "library", "bom-ref": part.purl, "supplier": {"name": part.supplier}, "name": part.package,
         "version": part.version, "licenses": [{"expression": part.licence}], "purl": part.purl,
     } for part in parts]
     dependencies = [{"ref": meta.name, "dependsOn": [f"file:{name}" for name, _ in files]}]
@@ -117,7 +117,7 @@ def parts_of(cyclonedx_bytes):
     document = json.loads(cyclonedx_bytes)
     links = {d["ref"]: d["dependsOn"] for d in document["dependencies"]}
     files = [c["name"] for c in document["components"] if c["type"] == "file"]
-    parts = [Part(c["name"], c["version"], c["licenses"][0]["expression"], c["purl"],
+    parts = [Part(c["name"], c["version"], c["licenses"][0]["expression"], c["purl"], c["supplier"]["name"],
                   [name for name in files if c["purl"] in links.get(f"file:{name}", [])])
              for c in document["components"] if c["type"] == "library"]
     metadata = document["metadata"]
@@ -126,27 +126,26 @@ def parts_of(cyclonedx_bytes):
 
 
 def notices(meta, components, read):
-    """THIRD-PARTY-NOTICES.txt, CRLF: each component, its licence and programs, and the package's own
-    copyright file and the common licences it refers to, each text given once. read(path) -> text."""
+    """THIRD-PARTY-NOTICES.txt, CRLF: each component, its licence and programs, and the texts its
+    notice_files() name (a Debian package's copyright file and the common licences it refers to, or a
+    licence file of the ziglang package), each text given once. read(path) -> text."""
     title = f"Third-party notices: {meta.name} {meta.version}, windows-{meta.arch}"
     lines = [title, "=" * len(title), "",
              "The programs of this package contain the following components, each with its",
              "version (as BUILDINFO records it), its licence (an SPDX expression) and the",
              "programs that contain it. The licence texts and copyright notices follow,",
-             "copied from the Debian packages the build used.", ""]
+             "copied from the packages the build used.", ""]
     for component in components:
         lines += [f"- {component.package} {component.version}", f"  Licence: {component.licence}",
                   f"  Contained in: {', '.join(component.programs)}"]
     given = {}
     for component in components:
-        for path in [component.copyright_file()] + [f"/usr/share/common-licenses/{name}"
-                                                    for name in component.common_licences]:
+        for label, path in component.notice_files():
             text = read(path)
-            heading = f"{component.package}: {path}"
-            lines += ["", "-" * 78, heading, "-" * 78]
+            lines += ["", "-" * 78, f"{component.package}: {label}", "-" * 78]
             if text in given:
                 lines.append(f"The same text as {given[text]}, above.")
             else:
-                given[text] = path
+                given[text] = label
                 lines += text.rstrip("\n").split("\n")
     return ("\r\n".join(lines) + "\r\n").encode()

@@ -8,10 +8,13 @@ signed (dist/ signed here with a throwaway CA):
   other files, with their hashes;
 - SPDX's STATIC_LINK and CycloneDX's dependencies name the same components
   per program, and agree with what the binary itself shows where it can;
-- each component is in BUILDINFO at its version, and THIRD-PARTY-NOTICES.txt
-  (CRLF lines) names it with its licence and holds its copyright file.
+- each component is in BUILDINFO at its version (a part of a PyPI package:
+  that package at its version), and THIRD-PARTY-NOTICES.txt (CRLF lines)
+  names it with its licence and holds its copyright file (for a part of a
+  PyPI package, the licence file the package's metadata lists in its folder).
 Usage: check_sboms.py"""
 import fnmatch
+import glob
 import hashlib
 import json
 import os
@@ -28,13 +31,16 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import release_zip  # noqa: E402
 
 TOOLS = os.path.join(ROOT, "build", "python-tools", "bin")
-# Bytes that only a component's code carries: (package pattern, marker, whether its absence means the
+# Bytes that only a component's code carries: (package patterns, marker, whether its absence means the
 # component is absent too). libstdc++ can be present without its RTTI names (brisal keeps only
-# operator delete), and libgcc's marker is x86's frame registration in crtbegin.o.
-MARKERS = [("nlohmann-json3-dev", b"[json.exception.", True),
-           ("mingw-w64-*-dev", b"Mingw-w64 runtime failure", True),
-           ("g++-mingw-w64-*-win32", b"St9bad_alloc", False),
-           ("gcc-mingw-w64-i686-win32", b"libgcc_s_dw2-1.dll", False)]
+# operator delete), and libgcc's marker is x86's frame registration in crtbegin.o. Zig's parts:
+# the MinGW-w64 runtime as such; std::bad_alloc and the default terminate handler are libc++abi's.
+MARKERS = [(("nlohmann-json3-dev",), b"[json.exception.", True),
+           (("mingw-w64-*-dev", "mingw-w64"), b"Mingw-w64 runtime failure", True),
+           (("g++-mingw-w64-*-win32", "libc++abi"), b"St9bad_alloc", False),
+           (("gcc-mingw-w64-i686-win32",), b"libgcc_s_dw2-1.dll", False),
+           (("libc++abi",), b"terminating due to", False),
+           (("libunwind",), b"libunwind: ", False)]
 
 tally = Tally("SBOMs and notices")
 check = tally.check
@@ -83,8 +89,9 @@ def components_hold(name, files, spdx, cyclonedx):
     check(f"{name}: both documents link the same components", from_spdx == from_cyclonedx, (from_spdx, from_cyclonedx))
     for program in release_zip.PROGRAMS:
         listed = from_spdx.get(program, set())
-        for pattern, marker, both_ways in MARKERS:
-            named = {p for p in listed if fnmatch.fnmatch(p, pattern)}
+        for patterns, marker, both_ways in MARKERS:
+            pattern = " or ".join(patterns)
+            named = {p for p in listed if any(fnmatch.fnmatch(p, one) for one in patterns)}
             if marker in files[program]:
                 check(f"{name} {program}: lists {pattern}, whose bytes it carries", named, listed)
             elif both_ways:
@@ -92,13 +99,34 @@ def components_hold(name, files, spdx, cyclonedx):
     notices = files[release_zip.NOTICES]
     check(f"{name}: notices have CRLF lines", notices.count(b"\r\n") == notices.count(b"\n") > 100)
     for part in (p for p in spdx["packages"] if p["name"] != "korvel"):
-        version = f" {part['name']} (= {part['versionInfo']})".encode()
-        check(f"{name} {part['name']}: in BUILDINFO at its version", version in files["BUILDINFO"], files["BUILDINFO"])
+        purl = part["externalRefs"][0]["referenceLocator"]
+        package, version = (purl[len("pkg:pypi/"):].split("#")[0].split("@") if purl.startswith("pkg:pypi/")
+                            else (part["name"], part["versionInfo"]))
+        check(f"{name} {part['name']}: in BUILDINFO at its version", f" {package} (= {version})".encode()
+              in files["BUILDINFO"], files["BUILDINFO"])
         entry = f"- {part['name']} {part['versionInfo']}\r\n  Licence: {part['licenseDeclared']}\r\n".encode()
-        with open(f"/usr/share/doc/{part['name']}/copyright", "rb") as f:
+        with open(copyright_file(part["name"], purl), "rb") as f:
             text = f.read().rstrip(b"\n").replace(b"\n", b"\r\n")
         check(f"{name} {part['name']}: named in the notices with its licence and copyright file",
               entry in notices and text in notices)
+
+
+def copyright_file(name, purl):
+    """A Debian package's copyright file; for a part of a PyPI package, the one licence file that the
+    installed package's metadata lists in the folder the purl's subpath names."""
+    if not purl.startswith("pkg:pypi/"):
+        return f"/usr/share/doc/{name}/copyright"
+    package, _, subpath = purl[len("pkg:pypi/"):].partition("#")
+    package, version = package.split("@")
+    metadata, = glob.glob(os.path.join(TOOLS, "..", "lib", "python3*", "site-packages",
+                                       f"{package}-{version}.dist-info", "METADATA"))
+    with open(metadata) as f:
+        listed = [line.split(":", 1)[1].strip() for line in f if line.startswith("License-File:")]
+    folder = os.path.join(package, subpath) if subpath else package
+    found = [path for path in listed if os.path.dirname(path) == folder]
+    if len(found) != 1:
+        raise ValueError(f"{purl}: {len(found)} licence files listed in {folder}")
+    return os.path.join(os.path.dirname(os.path.dirname(metadata)), found[0])
 
 
 def check_zip(zip_path, beside):

@@ -27,10 +27,12 @@ import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 import release_zip  # noqa: E402
+import wine_host  # noqa: E402
 SIGN = os.path.join(ROOT, "scripts", "sign-release.sh")
 VERIFY = os.path.join(ROOT, "scripts", "verify-release.sh")
-ARCHES = ("x64", "x86")
+ARCHES = tuple(release_zip.ARCHES)
 PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
 VERSION = open(os.path.join(ROOT, "VERSION")).read().strip()
 WHEN = "1767225600"  # 2026-01-01
@@ -81,7 +83,7 @@ def signing(pki, work):
     check("signs with a PKCS#12 file", code == 0, err)
     code, out, err = run(VERIFY, first, "--ca", f"{pki}/ca.pem")
     check("the release verifies against the CA", code == 0, out + err)
-    check("one line per file", len(out.splitlines()) == 2 * len(PROGRAMS) + 2 * 3 + 1 + 1, out)
+    check("one line per file", len(out.splitlines()) == len(ARCHES) * (len(PROGRAMS) + 3) + 1 + 1, out)
     code, _, err = run(SIGN, "--key", f"{pki}/leaf-encrypted.key", "--certs", f"{pki}/chain.pem",
                        "--password-file", f"{pki}/password", "--time", WHEN, "--out", second)
     check("signs with a key and a chain", code == 0, err)
@@ -309,22 +311,21 @@ def alterations(pki, release, work):
 
 
 def trust_under_wine(release, tampered):
-    env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=os.path.join(ROOT, "build", "wineprefix"),
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
     for arch in ARCHES:
         program = os.path.join(ROOT, "build", f"wine-tests-{arch}", "tests", "wine", "verify_trust.exe")
         cases = [("signed", os.path.join(release, f"windows-{arch}", "korvel.exe"), "00000000"),
                  ("unsigned", os.path.join(ROOT, "dist", f"windows-{arch}", "korvel.exe"), TRUST_E_NOSIGNATURE),
                  ("tampered", tampered, TRUST_E_BAD_DIGEST)]
-        for name, path, expected in cases:
-            result = subprocess.run(["wine", program, path], env=env, stdout=subprocess.PIPE,
-                                    stderr=subprocess.DEVNULL, text=True, timeout=300)
-            check(f"WinVerifyTrust ({arch}) on a {name} program", result.stdout.strip() == expected, result.stdout)
+        with wine_host.session(arch) as host:
+            for name, path, expected in cases:
+                result = host.run(["wine", program, path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                check(f"WinVerifyTrust ({arch}) on a {name} program", result.stdout.decode().strip() == expected,
+                      result.stdout)
 
 
 def main():
-    with tempfile.TemporaryDirectory() as work:
+    # In the checkout, where every architecture's Wine sees it.
+    with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
         pki = os.path.join(work, "pki")
         subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
         release = signing(pki, work)

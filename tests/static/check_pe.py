@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Static checks of the Windows deliverables in dist/, both architectures:
+"""Static checks of the Windows deliverables in dist/, every architecture:
 machine and subsystem, self-containment, stripped and time-stamp free, the
 size budgets, the embedded manifest, dist/SHA256SUMS, the ostrum imports and
 brisal's six exports under the names MSVC gives them (learned from clang
@@ -22,20 +22,27 @@ import pefile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll"}
+WINDOWS_DLLS = {"kernel32.dll", "ole32.dll", "oleaut32.dll"}
+# The Universal CRT's API sets: part of every Windows 10 and 11, WinPE included.
+UCRT_DLLS = {f"api-ms-win-crt-{name}-l1-1-0.dll" for name in (
+    "conio", "convert", "environment", "filesystem", "heap", "locale", "math", "multibyte", "private", "process",
+    "runtime", "stdio", "string", "time", "utility")}
+# The C runtime each build links to: MinGW-w64 GCC's msvcrt, Zig's UCRT.
 ARCHES = {
-    "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc"},
-    "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc"},
+    "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | {"msvcrt.dll"}},
+    "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | {"msvcrt.dll"}},
+    "arm64": {"machine": 0xAA64, "msvc": "aarch64-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | UCRT_DLLS},
 }
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
 EXECUTABLES = ["korvel.exe", "brisal.exe", "korvel-capture.exe", "korvel-report.exe"]
-BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344,
-           ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224}
+BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344, ("brisal.exe", "arm64"): 57344,
+           ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224, ("korvel.exe", "arm64"): 180224}
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}  # Windows 10 and 11
 RT_MANIFEST = 24
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
 
 tally = Tally("static")
 check = tally.check
@@ -71,24 +78,35 @@ def msvc_names(arch):
     return undefined, operators
 
 
-def operator_addresses(arch):
-    """Where the link map puts each class's copy assignment (one section per function)."""
+def operator_addresses(arch, pe):
+    """Where the link map puts each class's copy assignment (one section per function): GNU ld's map
+    gives the address, lld's link.exe-style map the output section and the offset within it."""
     text = open(os.path.join(ROOT, "build", f"windows-{arch}", "brisal", "brisal.map")).read()
     found = {}
     for cls in CLASSES:
-        match = re.search(r"^ \.text\$_ZN%d%saSERKS_\s+0x([0-9a-f]+)" % (len(cls), cls), text, re.M)
-        if match:
-            found[cls] = int(match.group(1), 16)
+        section = r"\.text\$_ZN%d%saSERKS_" % (len(cls), cls)
+        gnu = re.search(r"^ %s\s+0x([0-9a-f]+)" % section, text, re.M)
+        lld = re.search(r"^ ([0-9a-f]{4}):([0-9a-f]{8}) [0-9a-f]{8}H %s +CODE$" % section, text, re.M)
+        if gnu:
+            found[cls] = int(gnu.group(1), 16)
+        elif lld:
+            output = pe.sections[int(lld.group(1), 16) - 1]
+            found[cls] = pe.OPTIONAL_HEADER.ImageBase + output.VirtualAddress + int(lld.group(2), 16)
     return found
 
 
 def common(name, pe, arch, size, extra_dlls=()):
     check(f"{name} machine", pe.FILE_HEADER.Machine == ARCHES[arch]["machine"], hex(pe.FILE_HEADER.Machine))
-    check(f"{name} imports only system DLLs", set(imports(pe)) <= SYSTEM_DLLS | set(extra_dlls), sorted(imports(pe)))
+    system_dlls = ARCHES[arch]["system_dlls"]
+    check(f"{name} imports only system DLLs", set(imports(pe)) <= system_dlls | set(extra_dlls), sorted(imports(pe)))
     stripped = pe.FILE_HEADER.PointerToSymbolTable == 0 and pe.FILE_HEADER.NumberOfSymbols == 0 and \
         not any(s.Name.rstrip(b"\0").startswith(b".debug") or s.Name.startswith(b"/") for s in pe.sections)
     check(f"{name} stripped", stripped, [s.Name for s in pe.sections])
     check(f"{name} no time stamp", pe.FILE_HEADER.TimeDateStamp == 0, pe.FILE_HEADER.TimeDateStamp)
+    # ASLR and NX; a 64-bit program's ASLR uses the whole address space.
+    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if pe.OPTIONAL_HEADER.Magic == 0x20B else 0)
+    check(f"{name} ASLR and NX", pe.OPTIONAL_HEADER.DllCharacteristics & wanted == wanted,
+          hex(pe.OPTIONAL_HEADER.DllCharacteristics))
     # The win32 thread model links no winpthread; our terminate handler replaces the verbose one.
     check(f"{name} carries no winpthread", b"pthread" not in pe.__data__)
     check(f"{name} carries no verbose terminate handler", b"terminate called" not in pe.__data__)
@@ -209,7 +227,7 @@ def main():
               imports(brisal).get("ostrum.dll"))
         got = exports(brisal)
         check(f"{name} exports exactly the six operators", set(got) == set(operators.values()), sorted(got))
-        addresses = operator_addresses(arch)
+        addresses = operator_addresses(arch, brisal)
         base = brisal.OPTIONAL_HEADER.ImageBase
         for cls, export in operators.items():
             check(f"{name} {export} is {cls}::operator=",

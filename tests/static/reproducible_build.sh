@@ -15,7 +15,8 @@ KORVEL_COMMIT=$(release_commit)
 SOURCE_DATE_EPOCH=$(release_time)
 export KORVEL_COMMIT SOURCE_DATE_EPOCH
 status=0
-for preset in windows-x64 windows-x86; do
+presets=$(windows_presets)
+for preset in $presets; do
     (cd "$copy" && cmake --preset "$preset" -B "$copy/second-$preset" > /dev/null &&
         cmake --build "$copy/second-$preset" -j "$(nproc)" > /dev/null &&
         cmake --install "$copy/second-$preset" --prefix "$copy/dist/$preset" > /dev/null) ||
@@ -24,7 +25,7 @@ done
 (cd "$copy" && write_unsigned_zips "$copy/second-windows-{arch}") || { echo "second build: the zips failed"; status=1; }
 
 listing() {
-    (cd "$1" && find windows-x64 windows-x86 -type f &&
+    (cd "$1" && find $presets -type f &&
         find . -maxdepth 1 \( -name "*.zip" -o -name "*.spdx.json" -o -name "*.cdx.json" \) -printf "%f\n") | LC_ALL=C sort
 }
 for file in $(listing dist); do

@@ -1,6 +1,6 @@
 // Loaded into a program by shim_launcher.exe before the program runs: counts
-// the allocations the program makes through its imports of msvcrt's malloc,
-// calloc and realloc, from the C runtime's start-up on, and fails one.
+// the allocations the program makes through its imports of the C runtime's
+// malloc, calloc and realloc, from the C runtime's start-up on, and fails one.
 //   ALLOCATION_SHIM_FAIL=k      the k-th answers null (unset or 0: none does)
 //   ALLOCATION_SHIM_MARK=name   an import the program's main calls early:
 //                               fwrite, getenv or GetEnvironmentVariableA
@@ -15,6 +15,18 @@
 #include "import_patch.h"
 
 namespace {
+
+// The DLLs a program built like the shim imports the C runtime from: msvcrt,
+// or on the Universal CRT (the ARM64 build) its API sets.
+#ifdef _UCRT
+const char kHeapDll[] = "api-ms-win-crt-heap-l1-1-0.dll";
+const char kStdioDll[] = "api-ms-win-crt-stdio-l1-1-0.dll";
+const char kEnvironmentDll[] = "api-ms-win-crt-environment-l1-1-0.dll";
+#else
+const char kHeapDll[] = "msvcrt.dll";
+const char kStdioDll[] = "msvcrt.dll";
+const char kEnvironmentDll[] = "msvcrt.dll";
+#endif
 
 using Malloc = void*(__cdecl*)(size_t);
 using Calloc = void*(__cdecl*)(size_t, size_t);
@@ -81,15 +93,16 @@ bool install() {
     GetEnvironmentVariableA("ALLOCATION_SHIM_MARK", markName, sizeof markName);
     bool marking = false;
     if (lstrcmpA(markName, "fwrite") == 0) {
-        marking = patch("msvcrt.dll", "fwrite", &markedFwrite, realFwrite);
+        marking = patch(kStdioDll, "fwrite", &markedFwrite, realFwrite);
     } else if (lstrcmpA(markName, "getenv") == 0) {
-        marking = patch("msvcrt.dll", "getenv", &markedGetenv, realGetenv);
+        marking = patch(kEnvironmentDll, "getenv", &markedGetenv, realGetenv);
     } else {
         marking = patch("kernel32.dll", "GetEnvironmentVariableA", &markedGetEnvironment, realGetEnvironment);
     }
-    return marking && patch("msvcrt.dll", "malloc", &countedMalloc, realMalloc) &&
-           patch("msvcrt.dll", "calloc", &countedCalloc, realCalloc) &&
-           patch("msvcrt.dll", "realloc", &countedRealloc, realRealloc);
+    // Every program allocates through malloc; calloc and realloc only some import.
+    patch(kHeapDll, "calloc", &countedCalloc, realCalloc);
+    patch(kHeapDll, "realloc", &countedRealloc, realRealloc);
+    return marking && patch(kHeapDll, "malloc", &countedMalloc, realMalloc);
 }
 
 void writeReport() {

@@ -1,7 +1,8 @@
 // Loads brisal.exe, finds each exported copy assignment by its MSVC name and
 // calls it as MSVC-compiled code would: on x64 with this in RCX and the source
-// in RDX; on x86 as __thiscall, this in ECX and the source on the stack for
-// the callee to pop. Checks that the whole object is copied and nothing past
+// in RDX; on ARM64 with this in X0 and the source in X1, the result in X0; on
+// x86 as __thiscall, this in ECX and the source on the stack for the callee
+// to pop. Checks that the whole object is copied and nothing past
 // it is touched, that the destination is returned, and that the stack is as
 // it was. Usage: call_exports.exe <path of brisal.exe>
 #include <windows.h>
@@ -19,7 +20,8 @@ struct Export {
     std::size_t size;
 };
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
+// MSVC decorates ARM64 names as it does x64's.
 const Export kExports[] = {
     {"??4WMIinterface@@QEAAAEAV0@AEBV0@@Z", sizeof(WMIinterface)},
     {"??4Device@@QEAAAEAV0@AEBV0@@Z", sizeof(Device)},
@@ -28,7 +30,9 @@ const Export kExports[] = {
     {"??4System@@QEAAAEAV0@AEBV0@@Z", sizeof(System)},
     {"??4OperatingSystem@@QEAAAEAV0@AEBV0@@Z", sizeof(OperatingSystem)},
 };
+#endif
 
+#if defined(__x86_64__)
 // RCX = destination, RDX = source, 32 bytes of shadow space, a 16-byte
 // aligned stack at the call. Gives the result and how far RSP moved.
 void* callAssignment(FARPROC entry, void* destination, const void* source, intptr_t& moved) {
@@ -48,6 +52,27 @@ void* callAssignment(FARPROC entry, void* destination, const void* source, intpt
         : "r8", "r9", "r10", "r11", "r12", "r13", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "memory", "cc");
     moved = delta;
     return result;
+}
+#elif defined(__aarch64__)
+// X0 = destination, X1 = source, the result in X0; SP must come back where
+// it was. Everything the callee may clobber is named, so nothing is assumed.
+void* callAssignment(FARPROC entry, void* destination, const void* source, intptr_t& moved) {
+    register void* x0 asm("x0") = destination;
+    register const void* x1 asm("x1") = source;
+    register FARPROC x16 asm("x16") = entry;
+    intptr_t before = 0;
+    intptr_t after = 0;
+    asm volatile(
+        "mov %2, sp\n\t"
+        "blr x16\n\t"
+        "mov %3, sp\n\t"
+        : "+r"(x0), "+r"(x1), "=&r"(before), "=&r"(after), "+r"(x16)
+        :
+        : "x2", "x3", "x4", "x5", "x6", "x7", "x8", "x9", "x10", "x11", "x12", "x13", "x14", "x15", "x17", "x30",
+          "v0", "v1", "v2", "v3", "v4", "v5", "v6", "v7", "v16", "v17", "v18", "v19", "v20", "v21", "v22", "v23",
+          "v24", "v25", "v26", "v27", "v28", "v29", "v30", "v31", "memory", "cc");
+    moved = after - before;
+    return x0;
 }
 #elif defined(__i386__)
 const Export kExports[] = {

@@ -14,7 +14,10 @@
 - korvel-report.exe writes the same page as dist/linux/korvel-report.
 - Each shipped program with one allocation failed (allocation_shim.dll), from
   the C runtime's start-up on: the run ends under the program's contract.
-Usage: run_wine_tests.py x64|x86"""
+
+Each architecture runs where wine_host.py puts it: arm64 under Debian 13's
+arm64 Wine, through qemu-user.
+Usage: run_wine_tests.py x64|x86|arm64"""
 import json
 import os
 import re
@@ -24,6 +27,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
+import wine_host  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARCH = sys.argv[1] if len(sys.argv) > 1 else "x64"
@@ -34,22 +38,22 @@ LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
 LINUX_REPORT = os.path.join(ROOT, "dist", "linux", "korvel-report")
 PROBE_REPORT_SIM = os.path.join(ROOT, "build", "linux", "tests", "wine", "probe_report_sim")
 
-env = dict(os.environ)
-env["WINEDEBUG"] = "-all"
-# No Mono or Gecko install prompts in a fresh prefix.
-env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix")
-env.pop("DISPLAY", None)
+env = wine_host.environment(ARCH)
 for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG", "KORVEL_MACHINE"):
     env.pop(name, None)
 
 tally = Tally(f"wine {ARCH}")
 check = tally.check
+# Set by main for the suites' run.
+host = None
+
+
+def run(command, cwd=None, timeout=300, **kwargs):
+    return host.run(command, cwd, timeout, env=kwargs.pop("env", env), **kwargs)
 
 
 def windows_path(path):
-    return subprocess.run(["winepath", "-w", path], env=env, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL).stdout.decode().strip()
+    return host.windows_path(path)
 
 
 def run_wine(program, args, extra_env=None, cwd=None, shims=()):
@@ -60,8 +64,7 @@ def run_wine(program, args, extra_env=None, cwd=None, shims=()):
     if shims:
         command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
                    "|".join(windows_path(os.path.join(BUILD, shim)) for shim in shims), windows_path(program)] + args
-    result = subprocess.run(command, env=run_env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            timeout=300)
+    result = run(command, cwd, env=run_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -83,23 +86,23 @@ def text_mode(text):
 
 
 def prepare_prefix():
-    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=600)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=600)
+    run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+    if host.root is None:  # the arm64 root's server stays up for the whole session
+        run(["wineserver", "-w"], timeout=600)
 
 
 def win32_suite():
-    def run():
-        return subprocess.run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=600)
-    result = run()
+    def attempt():
+        return run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], stdout=subprocess.PIPE,
+                   stderr=subprocess.DEVNULL, timeout=600)
+    result = attempt()
     if result.returncode != 0:
         # Once in a while the first program of a cold start finds no drive at all (no drive strings,
         # no PhysicalDrive0), as if Wine's services had not yet brought them up: one more try after
         # a new start. A real fault fails both.
         print(f"korvel_wine_tests.exe ({ARCH}): failed on the first start of Wine; run again after wineboot")
         prepare_prefix()
-        result = run()
+        result = attempt()
     out = result.stdout.decode("latin-1")
     tail = [line for line in out.splitlines() if line.startswith("[  PASSED") or "FAILED" in line]
     print(f"korvel_wine_tests.exe ({ARCH}):", "; ".join(tail) or "(no result line)")
@@ -215,7 +218,7 @@ def brisal():
         (["-v", "-d"], "4294967296", None, BANNER + DEBUG, 1, ["lockVirP"]),
         (["/m", "-d"], "1", None, BANNER + DEBUG + USAGE, 1, []),
     ]
-    with tempfile.TemporaryDirectory() as work:
+    with tempfile.TemporaryDirectory(dir=WORK) as work:  # in the checkout: seen by every Wine
         log = os.path.join(work, "ostrum.log")
         for args, result, mount_point, expected, code, calls in cases:
             if os.path.exists(log):
@@ -249,7 +252,7 @@ def program_stderr(err):
 
 def allocation_failures():
     """Each shipped program with its k-th allocation failed ends under its contract."""
-    with tempfile.TemporaryDirectory() as work:
+    with tempfile.TemporaryDirectory(dir=WORK) as work:
         report = os.path.join(work, "allocations")
         ostrum_log = os.path.join(work, "ostrum.log")
         # korvel's programs run their whole yes-path, with the requests Wine refuses answered.
@@ -303,7 +306,14 @@ def compare_report():
 
 
 def main():
+    global host
     os.makedirs(WORK, exist_ok=True)
+    with wine_host.session(ARCH) as host:
+        suites()
+    return tally.finish()
+
+
+def suites():
     prepare_prefix()
     win32_suite()
     for shimmed in (False, True):
@@ -318,7 +328,6 @@ def main():
     brisal()
     exported_operators()
     allocation_failures()
-    return tally.finish()
 
 
 if __name__ == "__main__":

@@ -32,20 +32,46 @@ int fail(const char* what, HANDLE process) {
     return 99;
 }
 
+using MapView = LONG(NTAPI*)(HANDLE, HANDLE, void**, ULONG_PTR, SIZE_T, LARGE_INTEGER*, SIZE_T*, DWORD, ULONG, ULONG);
+using UnmapView = LONG(NTAPI*)(HANDLE, void*);
+constexpr DWORD kViewUnmap = 2;
+
+FARPROC ntdll(const char* name) { return GetProcAddress(GetModuleHandleA("ntdll.dll"), name); }
+
+// The shim's path, in a section mapped into the suspended process. Wine under
+// qemu-user (the ARM64 suites) cannot write another process's memory, which
+// takes ptrace, but maps a section into it as Windows does.
+void* sharedPath(HANDLE process, const std::string& shim) {
+    const auto mapView = reinterpret_cast<MapView>(reinterpret_cast<void*>(ntdll("NtMapViewOfSection")));
+    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(shim.size() + 1), nullptr);
+    if (section == nullptr || mapView == nullptr) return nullptr;
+    void* remote = nullptr;
+    if (void* local = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0)) {
+        std::copy(shim.c_str(), shim.c_str() + shim.size() + 1, static_cast<char*>(local));
+        UnmapViewOfFile(local);
+        SIZE_T size = 0;
+        if (mapView(section, process, &remote, 0, 0, nullptr, &size, kViewUnmap, 0, PAGE_READONLY) < 0) remote = nullptr;
+    }
+    CloseHandle(section);
+    return remote;
+}
+
 // LoadLibraryA(shim) on a thread of the suspended process.
 bool loadShim(HANDLE process, const std::string& shim) {
-    void* remote = VirtualAllocEx(process, nullptr, shim.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (remote == nullptr || !WriteProcessMemory(process, remote, shim.c_str(), shim.size() + 1, nullptr)) return false;
+    void* remote = sharedPath(process, shim);
+    if (remote == nullptr) return false;
     const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
     HANDLE thread = CreateRemoteThread(process, nullptr, 0, loadLibrary, remote, 0, nullptr);
-    if (thread == nullptr) return false;
-    WaitForSingleObject(thread, INFINITE);
     DWORD module = 0;
-    const bool loaded = GetExitCodeThread(thread, &module) && module != 0;
-    CloseHandle(thread);
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    return loaded;
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        if (!GetExitCodeThread(thread, &module)) module = 0;
+        CloseHandle(thread);
+    }
+    reinterpret_cast<UnmapView>(reinterpret_cast<void*>(ntdll("NtUnmapViewOfSection")))(process, remote);
+    return module != 0;
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""Zig's compiler driver for aarch64-windows-gnu, as the MinGW-w64 GCC
+builds use theirs: `zig_driver.py cc|c++|rc|dlltool ARGS...`.
+
+Zig's driver passes compilation flags on untouched, but drops or refuses the
+GNU linker options the project gives every Windows program (--wrap, -Map,
+--no-insert-timestamp). A link therefore runs twice: Zig's driver once, with
+-v, which builds the runtime libraries it needs and names them on its
+lld-link line; then that line again, with the dropped options in lld-link's
+own words. Only the second link's answer counts.
+
+Zig comes from the project's pinned PyPI package: KORVEL_PYTHON_TOOLS, else
+the checkout's build/python-tools. Its caches go beside that folder unless
+ZIG_GLOBAL_CACHE_DIR says otherwise.
+"""
+import glob
+import os
+import subprocess
+import sys
+
+TARGET = "aarch64-windows-gnu"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def python_tools():
+    return os.path.abspath(os.environ.get("KORVEL_PYTHON_TOOLS") or
+                           os.path.join(HERE, "..", "build", "python-tools"))
+
+
+def zig_executable():
+    found = sorted(glob.glob(os.path.join(python_tools(), "lib", "python3*", "site-packages", "ziglang", "zig")))
+    if not found:
+        sys.exit(f"zig_driver: no ziglang in {python_tools()}: run ./build.sh, which installs it")
+    return found[-1]
+
+
+def zig_environment():
+    env = dict(os.environ)
+    cache = os.path.join(os.path.dirname(python_tools()), "zig-cache")
+    env.setdefault("ZIG_GLOBAL_CACHE_DIR", cache)
+    env.setdefault("ZIG_LOCAL_CACHE_DIR", env["ZIG_GLOBAL_CACHE_DIR"])
+    return env
+
+
+def gnu_to_lld(option):
+    """lld-link's words for a GNU linker option Zig drops; None if Zig keeps it."""
+    # lld's link.exe-style map names each kept symbol's library and object.
+    for prefix, lld in (("--wrap=", "-wrap:"), ("-Map=", "-map:")):
+        if option.startswith(prefix):
+            return [lld + option[len(prefix):]]
+    if option == "--no-insert-timestamp":
+        return ["-timestamp:0"]
+    if option == "--gc-sections":
+        return ["-opt:ref"]
+    return None
+
+
+def split_link_options(args):
+    """Zig's arguments, and the lld-link options that stand for the ones it drops."""
+    kept, lld = [], []
+    for arg in args:
+        if arg.startswith("-Wl,"):
+            passed = []
+            for option in arg[4:].split(","):
+                translated = gnu_to_lld(option)
+                if translated is None:
+                    passed.append(option)
+                else:
+                    lld += translated
+            if passed:
+                kept.append("-Wl," + ",".join(passed))
+        elif arg.endswith(".def") and not arg.startswith("-"):
+            lld.append("-def:" + arg)  # a module-definition file names the exports
+        else:
+            kept.append(arg)
+    return kept, lld
+
+
+def is_link(args):
+    return not any(a in ("-c", "-E", "-S", "-M", "-MM") for a in args)
+
+
+def link(zig, mode, args, env):
+    kept, lld = split_link_options(args)
+    first = subprocess.run([zig, mode, "-target", TARGET, "-v", *kept], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = [line for line in first.stderr.splitlines() if line.startswith("lld-link -")]
+    if not lines:
+        sys.stderr.write(first.stderr)
+        return first.returncode or 1
+    # Zig prints its lld-link line unquoted; the project's paths hold no space.
+    command = lines[-1].split(" ")[1:]
+    return subprocess.run([zig, "lld-link", *command, *lld], env=env).returncode
+
+
+def main(argv):
+    if len(argv) < 2 or argv[1] not in ("cc", "c++", "rc", "dlltool"):
+        sys.exit("usage: zig_driver.py cc|c++|rc|dlltool ARGS...")
+    zig, mode, args = zig_executable(), argv[1], argv[2:]
+    env = zig_environment()
+    if mode in ("rc", "dlltool"):
+        os.execve(zig, [zig, mode, *args], env)
+    if not is_link(args) or "-v" in args or "--version" in args:
+        os.execve(zig, [zig, mode, "-target", TARGET, *args], env)
+    return link(zig, mode, args, env)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
