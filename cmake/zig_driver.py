@@ -1,13 +1,16 @@
 #!/usr/bin/python3
-"""Zig's compiler driver for aarch64-windows-gnu, as the MinGW-w64 GCC
-builds use theirs: `zig_driver.py cc|c++|rc|dlltool ARGS...`.
+"""Zig's toolchain for aarch64-windows-gnu, as CMake calls a MinGW-w64 one:
+zig-cc, zig-c++, zig-rc, zig-dlltool, zig-ar and zig-ranlib beside this file
+are links to it, and each name is the Zig command it runs
+(`zig_driver.py MODE ARGS...` does the same).
 
 Zig's driver passes compilation flags on untouched, but drops or refuses the
 GNU linker options the project gives every Windows program (--wrap, -Map,
 --no-insert-timestamp). A link therefore runs twice: Zig's driver once, with
 -v, which builds the runtime libraries it needs and names them on its
 lld-link line; then that line again, with the dropped options in lld-link's
-own words. Only the second link's answer counts.
+own words. Only the second link's answer counts. Archives are Zig's own too:
+a host ar may not index ARM64 COFF objects, and lld needs the index.
 
 Zig comes from the project's pinned PyPI package: KORVEL_PYTHON_TOOLS, else
 the checkout's build/python-tools. Its caches go beside that folder unless
@@ -82,23 +85,32 @@ def is_link(args):
 
 def link(zig, mode, args, env):
     kept, lld = split_link_options(args)
+    # Zig prints its lld-link line unquoted: a path with a space could not be read back.
+    if any(" " in arg for arg in kept + [zig, env["ZIG_GLOBAL_CACHE_DIR"], os.getcwd()]):
+        sys.exit("zig_driver: a path with a space cannot be linked (Zig prints its lld-link line unquoted)")
     first = subprocess.run([zig, mode, "-target", TARGET, "-v", *kept], env=env,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     lines = [line for line in first.stderr.splitlines() if line.startswith("lld-link -")]
     if not lines:
         sys.stderr.write(first.stderr)
         return first.returncode or 1
-    # Zig prints its lld-link line unquoted; the project's paths hold no space.
     command = lines[-1].split(" ")[1:]
     return subprocess.run([zig, "lld-link", *command, *lld], env=env).returncode
 
 
+MODES = ("cc", "c++", "rc", "dlltool", "ar", "ranlib")
+
+
 def main(argv):
-    if len(argv) < 2 or argv[1] not in ("cc", "c++", "rc", "dlltool"):
-        sys.exit("usage: zig_driver.py cc|c++|rc|dlltool ARGS...")
-    zig, mode, args = zig_executable(), argv[1], argv[2:]
-    env = zig_environment()
-    if mode in ("rc", "dlltool"):
+    name = os.path.basename(argv[0])
+    if name.startswith("zig-"):
+        mode, args = name[len("zig-"):], argv[1:]
+    else:
+        mode, args = (argv[1] if len(argv) > 1 else ""), argv[2:]
+    if mode not in MODES:
+        sys.exit(f"usage: zig_driver.py {'|'.join(MODES)} ARGS...")
+    zig, env = zig_executable(), zig_environment()
+    if mode not in ("cc", "c++"):
         os.execve(zig, [zig, mode, *args], env)
     if not is_link(args) or "-v" in args or "--version" in args:
         os.execve(zig, [zig, mode, "-target", TARGET, *args], env)
