@@ -16,7 +16,7 @@ suites_failed=0
 failures=()
 
 run_suite() {
-    local name=$1
+    local name=$1 started=$SECONDS
     shift
     echo
     echo "== suite: $name"
@@ -26,6 +26,7 @@ run_suite() {
         suites_failed=$((suites_failed + 1))
         failures+=("$name")
     fi
+    echo "== suite took $((SECONDS - started)) s: $name"
 }
 
 native_tests() { ctest --preset linux; }

@@ -13,8 +13,7 @@ own words. Only the second link's answer counts. Archives are Zig's own too:
 a host ar may not index ARM64 COFF objects, and lld needs the index.
 
 Zig comes from the project's pinned PyPI package: KORVEL_PYTHON_TOOLS, else
-the checkout's build/python-tools. Its caches go beside that folder unless
-ZIG_GLOBAL_CACHE_DIR says otherwise.
+the checkout's build/python-tools.
 """
 import glob
 import os
@@ -38,8 +37,11 @@ def zig_executable():
 
 
 def zig_environment():
+    """Zig's own cache, where Zig keeps it, for both of its caches: the runtime
+    libraries it builds (minutes, the first time) serve every later build
+    and checkout; they are the same bytes wherever they are kept."""
     env = dict(os.environ)
-    cache = os.path.join(os.path.dirname(python_tools()), "zig-cache")
+    cache = os.path.join(env.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "zig")
     env.setdefault("ZIG_GLOBAL_CACHE_DIR", cache)
     env.setdefault("ZIG_LOCAL_CACHE_DIR", env["ZIG_GLOBAL_CACHE_DIR"])
     return env
