@@ -15,25 +15,21 @@ a host ar may not index ARM64 COFF objects, and lld needs the index.
 Zig comes from the project's pinned PyPI package: KORVEL_PYTHON_TOOLS, else
 the checkout's build/python-tools.
 """
-import glob
 import os
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import components  # noqa: E402  (where the pinned ziglang package is)
+
 TARGET = "aarch64-windows-gnu"
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def python_tools():
-    return os.path.abspath(os.environ.get("KORVEL_PYTHON_TOOLS") or
-                           os.path.join(HERE, "..", "build", "python-tools"))
 
 
 def zig_executable():
-    found = sorted(glob.glob(os.path.join(python_tools(), "lib", "python3*", "site-packages", "ziglang", "zig")))
-    if not found:
-        sys.exit(f"zig_driver: no ziglang in {python_tools()}: run ./build.sh, which installs it")
-    return found[-1]
+    try:
+        return os.path.join(components.ziglang_package(), "zig")
+    except ValueError as error:
+        sys.exit(f"zig_driver: {error}: run ./build.sh, which installs it")
 
 
 def zig_environment():

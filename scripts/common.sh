@@ -88,8 +88,8 @@ install_preset() {
 # dist/SHA256SUMS: every Windows deliverable and the SBOMs, paths relative to dist/.
 write_checksums() {
     local folders
-    mapfile -t folders < <(scripts/release_zip.py folders)
-    (cd dist && find "${folders[@]}" -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
+    folders=$(windows_presets)
+    (cd dist && find $folders -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
         (cd dist && xargs sha256sum) > dist/SHA256SUMS
 }
 

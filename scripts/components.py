@@ -91,7 +91,8 @@ class ZigPart:
 
 
 def python_tools():
-    """The project's virtual environment of pinned PyPI tools."""
+    """The project's virtual environment of pinned PyPI tools: KORVEL_PYTHON_TOOLS, else the checkout's
+    build/python-tools."""
     return os.path.abspath(os.environ.get("KORVEL_PYTHON_TOOLS") or
                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "python-tools"))
 
@@ -141,6 +142,7 @@ def kept_libraries(text):
     return found
 
 
+@functools.lru_cache(maxsize=None)
 def ours(link_dir, library):
     """The object folder of one of our targets, by the library lld names: "objects" is the program's own."""
     build_dir = link_dir
@@ -175,10 +177,7 @@ def parts_of_lld_program(map_path, text, copies):
                 parts.add("mingw-w64")
                 continue
             raise ValueError(f"{map_path}: {name} is no library of ours and none of Zig's that has a licence here")
-        for path, _, names in os.walk(folder):
-            if obj + ".d" in names:
-                headers.update(real_path(h, copies) for h in headers_of(os.path.join(path, obj + ".d"))
-                               if h.startswith("/"))
+        headers |= headers_of_object(folder, obj, copies)
     return parts, set(owners({h for h in headers if h.startswith("/usr/")}).values())
 
 
@@ -189,24 +188,28 @@ def debian_release():
     return fields.get("VERSION_ID", "").strip('"') or "unknown"
 
 
-def kept_inputs(map_path):
-    """Files (archive members as 'archive(member)') that gave the image at least one byte."""
-    with open(map_path, errors="replace") as f:
-        memory = f.read().split("Linker script and memory map", 1)[-1]
+def kept_inputs(text):
+    """Files (archive members as 'archive(member)') that gave the image at least one byte, by GNU ld's map."""
+    memory = text.split("Linker script and memory map", 1)[-1]
     return {path for address, size, path in _INPUT.findall(memory) if int(size, 16) and int(address, 16)}
 
 
-def depfile_of(link_dir, member):
-    """The compiler's dependency file of one of our archive members, or None (resources, import stubs)."""
-    archive, name = re.fullmatch(r"(.*)\((.*)\)", member).groups()
+def object_folder(link_dir, archive):
+    """The object folder of the target one of our archives comes from."""
     folder = os.path.join(link_dir, os.path.dirname(archive))
     library = os.path.basename(archive)
     if library != "objects.a":  # a static library of ours: its target's object folder
         folder = os.path.join(folder, "CMakeFiles", re.sub(r"^lib|\.a$", "", library) + ".dir")
+    return folder
+
+
+def headers_of_object(folder, obj, copies):
+    """The headers, from absolute paths, that the compiler's dependency file of an object of the target's
+    object folder names; none without one (resources, import stubs)."""
     for path, _, names in os.walk(folder):
-        if name + ".d" in names:
-            return os.path.join(path, name + ".d")
-    return None
+        if obj + ".d" in names:
+            return {real_path(h, copies) for h in headers_of(os.path.join(path, obj + ".d")) if h.startswith("/")}
+    return set()
 
 
 def headers_of(depfile):
@@ -259,18 +262,18 @@ def real_path(path, copies):
     return os.path.realpath(path)
 
 
-def packages_of_program(map_path, copies):
+def packages_of_program(map_path, text, copies):
     """(packages of the archives and objects it kept, packages of the headers of our objects it kept)"""
     link_dir = os.path.dirname(map_path)
     linked, headers = set(), set()
-    for member in kept_inputs(map_path):
+    for member in kept_inputs(text):
         path = os.path.normpath(os.path.join(link_dir, re.sub(r"\(.*\)$", "", member)))
         if path.startswith("/usr/"):
             linked.add(path)
             continue
-        depfile = depfile_of(link_dir, member) if "(" in member else None
-        if depfile:
-            headers.update(real_path(h, copies) for h in headers_of(depfile) if h.startswith("/"))
+        if "(" in member:
+            archive, name = re.fullmatch(r"(.*)\((.*)\)", member).groups()
+            headers |= headers_of_object(object_folder(link_dir, archive), name, copies)
     linked_owners, header_owners = owners(linked), owners({h for h in headers if h.startswith("/usr/")})
     unowned = sorted(linked - set(linked_owners))
     if unowned:
@@ -296,7 +299,7 @@ def components(build_dir, programs):
             linked = set()
         else:
             zig[program] = set()
-            linked, headers = packages_of_program(maps[program], copies)
+            linked, headers = packages_of_program(maps[program], text, copies)
         contained[program] = linked | {p for p in headers - linked if not ships_archives(p)}
     fields = package_fields(set().union(*contained.values()))
     found = {package: Component(package, fields[package]) for package in sorted(fields)}

@@ -39,17 +39,11 @@ LINUX_REPORT = os.path.join(ROOT, "dist", "linux", "korvel-report")
 PROBE_REPORT_SIM = os.path.join(ROOT, "build", "linux", "tests", "wine", "probe_report_sim")
 
 env = wine_host.environment(ARCH)
-for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG", "KORVEL_MACHINE"):
-    env.pop(name, None)
 
 tally = Tally(f"wine {ARCH}")
 check = tally.check
 # Set by main for the suites' run.
 host = None
-
-
-def run(command, cwd=None, timeout=300, **kwargs):
-    return host.run(command, cwd, timeout, env=kwargs.pop("env", env), **kwargs)
 
 
 def windows_path(path):
@@ -64,7 +58,7 @@ def run_wine(program, args, extra_env=None, cwd=None, shims=()):
     if shims:
         command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
                    "|".join(windows_path(os.path.join(BUILD, shim)) for shim in shims), windows_path(program)] + args
-    result = run(command, cwd, env=run_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    result = host.run(command, cwd, env=run_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -86,14 +80,14 @@ def text_mode(text):
 
 
 def prepare_prefix():
-    run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+    host.run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
     if host.root is None:  # the arm64 root's server stays up for the whole session
-        run(["wineserver", "-w"], timeout=600)
+        host.run(["wineserver", "-w"], timeout=600)
 
 
 def win32_suite():
     def attempt():
-        return run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], stdout=subprocess.PIPE,
+        return host.run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], stdout=subprocess.PIPE,
                    stderr=subprocess.DEVNULL, timeout=600)
     result = attempt()
     if result.returncode != 0:

@@ -26,6 +26,9 @@ def environment(arch):
     # Wine 10's system-call dispatcher loops on qemu's default cpu.
     env["QEMU_CPU"] = "cortex-a72"
     env.pop("DISPLAY", None)
+    # What the programs under test read from the environment is given per run, never inherited.
+    for name in ("OSTRUM_RESULT", "OSTRUM_MOUNT_POINT", "OSTRUM_LOG", "KORVEL_MACHINE"):
+        env.pop(name, None)
     return env
 
 
@@ -40,7 +43,8 @@ class WineHost:
         return ["chroot", self.root, "/usr/bin/env", "-C", cwd or ROOT] + command, None
 
     def run(self, command, cwd=None, timeout=300, env=None, **kwargs):
-        """A Wine command; one that outlives its time is ended with everything Wine runs (exit code 124)."""
+        """A Wine command, in the host's environment unless given one; one that outlives its time is ended
+        with everything Wine runs (exit code 124)."""
         argv, cwd = self.command(command, cwd)
         try:
             return subprocess.run(argv, env=env or self.env, cwd=cwd, timeout=timeout, **kwargs)
