@@ -1,13 +1,15 @@
-// korvel-report [MACHINE.json | -] > report.html: a picture of a machine
+// korvel-report [MACHINE.json | -] > report.html (or /?, --version): a picture of a machine
 // description, and why korvel answers each of its letters as it does. It
 // runs korvel's own rules on the simulated machine, on Windows too: it never
 // asks the machine it runs on. Exit code 0 with the page on stdout, or 1 with
 // one line on stderr and nothing on stdout.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "../sim/description_file.h"
 #include "../sim/sim_program.h"
+#include "../tool_command_line.h"
 #include "machine_report.h"
 #include "report_page.h"
 
@@ -30,18 +32,20 @@ using Described = std::variant<MachineDescription, std::string>;
 
 // The file named on the command line ("-": standard input), or the machine of
 // the environment when none is named.
-Described machineOf(int argc, char** argv) {
-    if (argc < 2) return korvel::sim::machineFromEnvironment();
-    const std::string name = argv[1];
+Described machineOf(const std::vector<std::string>& operands) {
+    if (operands.empty()) return korvel::sim::machineFromEnvironment();
+    const std::string& name = operands.front();
     return korvel::sim::machineFromText(name, name == "-" ? korvel::sim::readDescriptionStdin()
-                                                          : korvel::sim::readDescriptionFile(argv[1]));
+                                                          : korvel::sim::readDescriptionFile(name.c_str()));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const korvel::sim::SimulatedProgram program("korvel-report", 1);
-    return program.run([&] { return machineOf(argc, argv); },
+    const korvel::sim::SimulatedProgram program(korvel::kReportSyntax.name, 1);
+    const korvel::ToolArguments arguments = korvel::readToolArguments(korvel::kReportSyntax, argc, argv);
+    if (arguments.exitCode) return *arguments.exitCode;
+    return program.run([&] { return machineOf(arguments.operands); },
                        [&](korvel::sim::SimulatedMachine& machine) {
                            const std::string page = korvel::report::reportPage(korvel::report::reportMachine(machine));
 #ifdef _WIN32

@@ -3,10 +3,13 @@
 #include <cstdio>
 
 #include "../machine_capture.h"
+#include "../tool_command_line.h"
 #include "sim_program.h"
 
-int main() {
-    const korvel::sim::SimulatedProgram program("korvel-capture", 1);
+int main(int argc, char** argv) {
+    const korvel::sim::SimulatedProgram program(korvel::kCaptureSyntax.name, 1);
+    const korvel::ToolArguments arguments = korvel::readToolArguments(korvel::kCaptureSyntax, argc, argv);
+    if (arguments.exitCode) return *arguments.exitCode;
     return program.run([&](korvel::sim::SimulatedMachine& machine) {
         const korvel::MachineCapture capture = korvel::captureMachine(machine, machine);
         if (!capture.failure.empty()) {

@@ -8,6 +8,7 @@
 
 #include "description_file.h"
 #include "machine_loader.h"
+#include "tool_command_line.h"
 
 namespace korvel::sim {
 namespace {
@@ -67,20 +68,6 @@ int SimulatedProgram::run(const std::function<std::variant<MachineDescription, s
     }
 }
 
-void SimulatedProgram::complain(std::string_view message) const noexcept {
-    (void)std::fputs(name_, stderr);
-    (void)std::fputs(": ", stderr);
-    for (const char c : message) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\n' || byte == '\r') {
-            (void)std::fputc(' ', stderr);
-        } else if (byte < 0x20 || byte == 0x7F) {
-            (void)std::fprintf(stderr, "\\x%02X", byte);
-        } else {
-            (void)std::fputc(byte, stderr);
-        }
-    }
-    (void)std::fputc('\n', stderr);
-}
+void SimulatedProgram::complain(std::string_view message) const noexcept { complainLine(name_, message); }
 
 }  // namespace korvel::sim

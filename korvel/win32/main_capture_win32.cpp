@@ -1,4 +1,4 @@
-// korvel-capture.exe: describes the machine it runs on, for replay with the
+// korvel-capture.exe [/? | --version]: describes the machine it runs on, for replay with the
 // Linux korvel (KORVEL_MACHINE). Exit code 0 with the whole description on
 // stdout, or 1 with one line on stderr and nothing on stdout.
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "../machine_capture.h"
+#include "../tool_command_line.h"
 #include "allocation_failure.h"
 #include "win32_device_platform.h"
 #include "win32_wmi_platform.h"
@@ -15,7 +16,7 @@ extern const int kExitCodeOnTerminate = 1;
 
 namespace {
 
-void complain(const char* reason) { (void)std::fprintf(stderr, "korvel-capture: %s\n", reason); }
+void complain(const char* reason) { korvel::complainLine(korvel::kCaptureSyntax.name, reason); }
 
 int fail(const char* reason) {
     complain(reason);
@@ -27,8 +28,10 @@ int fail(const char* reason) {
 // One line on stderr; nothing on stdout, since no buffer is flushed; exit code 1.
 void endRunOutOfMemory() noexcept { complainAndTerminate("korvel-capture: out of memory\r\n", 1); }
 
-int main() {
+int main(int argc, char** argv) {
     try {
+        const korvel::ToolArguments arguments = korvel::readToolArguments(korvel::kCaptureSyntax, argc, argv);
+        if (arguments.exitCode) return *arguments.exitCode;
         korvel::Win32DevicePlatform devices;
         korvel::Win32WmiPlatform wmi;
         const korvel::MachineCapture capture = korvel::captureMachine(devices, wmi);

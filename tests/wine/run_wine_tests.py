@@ -12,6 +12,8 @@
 - brisal.exe beside the stand-in ostrum.dll: stdout bytes, exit codes and the
   calls made into ostrum; and its exported operators called as MSVC code does.
 - korvel-report.exe writes the same page as dist/linux/korvel-report.
+- korvel-capture.exe and korvel-report.exe answer every command line of the
+  conventions suite (help, version, refusals, "-") as their Linux builds do.
 - Each shipped program with one allocation failed (allocation_shim.dll), from
   the C runtime's start-up on: the run ends under the program's contract.
 
@@ -28,6 +30,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
 import wine_host  # noqa: E402
+from korvel.tool_conventions import CASES as COMMAND_LINES  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARCH = sys.argv[1] if len(sys.argv) > 1 else "x64"
@@ -299,6 +302,19 @@ def compare_report():
               (code, out) == (want.returncode, want.stdout), (code, len(out), len(want.stdout)))
 
 
+def command_lines():
+    """Help, version, refusals and "-" as on Linux (CR LF read as LF, Wine's own lines left out)."""
+    for name, cases in COMMAND_LINES.items():
+        for args, stdin in cases:
+            result = host.run(["wine", os.path.join(DIST, f"{name}.exe")] + args, input=stdin, capture_output=True)
+            got = (result.returncode, result.stdout.replace(b"\r\n", b"\n"),
+                   program_stderr(result.stderr).replace(b"\r\n", b"\n"))
+            want = subprocess.run([os.path.join(ROOT, "dist", "linux", name)] + args, input=stdin,
+                                  capture_output=True, env=env, timeout=60)
+            check(f"{name}.exe {args} as on Linux", got == (want.returncode, want.stdout, want.stderr),
+                  f"\nwine  {got}\nlinux {(want.returncode, want.stdout, want.stderr)}")
+
+
 def main():
     global host
     os.makedirs(WORK, exist_ok=True)
@@ -319,6 +335,7 @@ def suites():
         if not shimmed:
             wine_facts(report)
     compare_report()
+    command_lines()
     brisal()
     exported_operators()
     allocation_failures()

@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""korvel-capture and korvel-report read their command line as Windows
+command-line tools do: help, version, refusals, and "-" for standard input.
+
+CASES is shared with the Wine suite, which holds each .exe to what the Linux
+program answers here.
+Usage: tool_conventions.py KORVEL_CAPTURE KORVEL_REPORT"""
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tally import Tally  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MACHINE = os.path.join(ROOT, "tests", "scenarios", "cases", "system-on-gpt-second-disk", "machine.json")
+HELP = (["/?"], ["-h"], ["--help"])
+# An unknown option, or an argument the program does not take.
+REFUSED = {
+    "korvel-capture": (["-x"], ["--verbose", "/?"], ["machine.json"], ["/checkLetter", "C:"], ["-"]),
+    "korvel-report": (["-z"], ["--output", "x"], ["-", "-"], ["a.json", "b.json"]),
+}
+# program -> (arguments, standard input): every command line above, and descriptions read from "-"
+CASES = {name: [(list(args), b"") for args in HELP + (["--version"],) + refused] for name, refused in REFUSED.items()}
+CASES["korvel-report"] += [(["-"], b'{"systemDrive": "C:"}'), (["-"], b"{")]
+
+
+def version():
+    with open(os.path.join(ROOT, "VERSION")) as f:
+        return f.read().strip()
+
+
+def run(path, args, stdin=b""):
+    result = subprocess.run([path] + args, input=stdin, capture_output=True, timeout=60,
+                            env={k: v for k, v in os.environ.items() if k != "KORVEL_MACHINE"})
+    return result.returncode, result.stdout, result.stderr
+
+
+def main(programs):
+    tally = Tally("korvel-capture and korvel-report command lines")
+    check = tally.check
+    for name, path in programs.items():
+        helps = {tuple(args): run(path, args) for args in HELP}
+        first = helps[tuple(HELP[0])]
+        check(f"{name}: /?, -h and --help print one usage text", set(helps.values()) == {first}, helps)
+        check(f"{name}: the usage text starts with its usage line",
+              first[0] == 0 and first[1].startswith(f"Usage: {name}".encode()) and first[2] == b"", first)
+        check(f"{name} --version", run(path, ["--version"]) == (0, f"{name} {version()}\n".encode(), b""),
+              run(path, ["--version"]))
+        for args in REFUSED[name]:
+            code, out, err = run(path, args)
+            lines = err.decode("latin-1").splitlines()
+            check(f"{name} {args}: one line on stderr, nothing on stdout, exit code 1",
+                  code == 1 and out == b"" and len(lines) == 1 and lines[0].startswith(f"{name}: "),
+                  (code, out[:200], err))
+    report = programs["korvel-report"]
+    with open(MACHINE, "rb") as f:
+        described = f.read()
+    check("korvel-report - reads standard input as it reads the file",
+          run(report, ["-"], described) == run(report, [MACHINE]) and run(report, [MACHINE])[0] == 0)
+    check("korvel-capture without arguments describes the machine", run(programs["korvel-capture"], [])[0] == 0)
+    return tally.finish()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    sys.exit(main({"korvel-capture": sys.argv[1], "korvel-report": sys.argv[2]}))
