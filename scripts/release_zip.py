@@ -22,8 +22,8 @@ the same bytes: fixed order, fixed times, fixed attributes.
   release_zip.py name ARCH signed|unsigned
       prints the file name of that zip
 
-Each zip holds, under one folder: the programs, README.txt (CRLF lines),
-BUILDINFO (the commit and the Debian versions of the toolchain and of every
+Each zip holds, under one folder: the programs, README.txt and LICENSE (CRLF
+lines), BUILDINFO (the commit and the Debian versions of the toolchain and of every
 component; for arm64 the ziglang package's PyPI version and what `zig version`
 prints), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
 CycloneDX 1.6 JSON, describing the files before them) and SHA256SUMS over
@@ -84,7 +84,8 @@ def sbom_names(arch):
     return [f"korvel-{version()}-windows-{arch}.spdx.json", f"korvel-{version()}-windows-{arch}.cdx.json"]
 
 
-NOTICES = "THIRD-PARTY-NOTICES.txt"
+NOTICES = sbom.NOTICES
+LICENSE = "LICENSE"
 
 
 def folder(arch):
@@ -142,8 +143,14 @@ def toolchain(arch):
 
 def readme(arch):
     with open(os.path.join(ROOT, "win32", "README.txt")) as f:
-        text = f.read().replace("@VERSION@", version()).replace("@ARCH@", arch)
-    return text.replace("\n", "\r\n").encode()
+        lines = f.read().replace("@VERSION@", version()).replace("@ARCH@", arch).split("\n")
+    lines[1] = "=" * len(lines[0])  # the title's underline, as long as the title it gets
+    return "\r\n".join(lines).encode()
+
+
+def licence_text():
+    """LICENSE with CRLF lines, as Windows users read it."""
+    return read(os.path.join(ROOT, LICENSE)).replace(b"\n", b"\r\n")
 
 
 def sums(files):
@@ -175,7 +182,8 @@ def unsigned(dist, commit, when, builds):
         tools = toolchain(arch)
         packages = package_versions(tools + [c.package for c in found if c.debian and c.package not in tools])
         programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
-        files = programs + [("README.txt", readme(arch)), ("BUILDINFO", buildinfo(arch, commit, packages)),
+        files = programs + [("README.txt", readme(arch)), (LICENSE, licence_text()),
+                            ("BUILDINFO", buildinfo(arch, commit, packages)),
                             (NOTICES, sbom.notices(meta, found, text_of))]
         parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.supplier, c.programs) for c in found]
         described = documents(meta, files, parts)

@@ -10,6 +10,11 @@ import uuid
 
 SUPPLIER = "korvel project"
 COMMIT_PROPERTY = "korvel:commit"
+# Our own code and files, as the LICENSE file states.
+OWN_LICENCE = "Apache-2.0"
+OWN_LICENCE_NAME = "the Apache License, Version 2.0"
+# Holds the texts of others, under their licences: none of ours to assert.
+NOTICES = "THIRD-PARTY-NOTICES.txt"
 
 
 class Part:
@@ -40,6 +45,15 @@ def _id(kind, name):
     return f"SPDXRef-{kind}-{re.sub(r'[^A-Za-z0-9.]', '-', name)}"
 
 
+def file_licence(name, parts):
+    """A file's licence as an SPDX expression: ours, and for a program also those of what it links;
+    None for the notices."""
+    if name == NOTICES:
+        return None
+    linked = sorted({part.licence for part in parts if name in part.programs})
+    return " AND ".join([OWN_LICENCE] + [f"({licence})" if " " in licence else licence for licence in linked])
+
+
 def _dump(document):
     return (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
 
@@ -52,7 +66,7 @@ def spdx(meta, files, parts):
         "supplier": f"Organization: {SUPPLIER}", "downloadLocation": "NOASSERTION", "filesAnalyzed": True,
         "packageVerificationCode": {"packageVerificationCodeValue": hashlib.sha1("".join(
             sorted(hashlib.sha1(data).hexdigest() for _, data in files)).encode()).hexdigest()},
-        "licenseConcluded": "NOASSERTION", "licenseDeclared": "NOASSERTION", "copyrightText": "NOASSERTION",
+        "licenseConcluded": OWN_LICENCE, "licenseDeclared": OWN_LICENCE, "copyrightText": "NOASSERTION",
         "primaryPackagePurpose": "APPLICATION",
     }]
     packages += [{
@@ -67,7 +81,7 @@ def spdx(meta, files, parts):
         "SPDXID": _id("File", name), "fileName": f"./{name}",
         "checksums": [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(data).hexdigest()},
                       {"algorithm": "SHA256", "checksumValue": hashlib.sha256(data).hexdigest()}],
-        "licenseConcluded": "NOASSERTION", "copyrightText": "NOASSERTION",
+        "licenseConcluded": file_licence(name, parts) or "NOASSERTION", "copyrightText": "NOASSERTION",
     } for name, data in files]
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                       "relatedSpdxElement": product}]
@@ -88,11 +102,12 @@ def spdx(meta, files, parts):
 
 def cyclonedx(meta, files, parts):
     product = {"type": "application", "bom-ref": meta.name, "name": meta.name, "version": meta.version,
-               "supplier": {"name": SUPPLIER}}
+               "supplier": {"name": SUPPLIER}, "licenses": [{"expression": OWN_LICENCE}]}
     components = [{
         "type": "file", "bom-ref": f"file:{name}", "name": name,
         "hashes": [{"alg": "SHA-1", "content": hashlib.sha1(data).hexdigest()},
                    {"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()}],
+        **({"licenses": [{"expression": file_licence(name, parts)}]} if file_licence(name, parts) else {}),
     } for name, data in files]
     components += [{
         "type": "library", "bom-ref": part.purl, "supplier": {"name": part.supplier}, "name": part.package,
@@ -131,6 +146,8 @@ def notices(meta, components, read):
     licence file of the ziglang package), each text given once. read(path) -> text."""
     title = f"Third-party notices: {meta.name} {meta.version}, windows-{meta.arch}"
     lines = [title, "=" * len(title), "",
+             f"{meta.name} is licensed under {OWN_LICENCE_NAME} ({OWN_LICENCE}): see LICENSE",
+             "beside this file. The components of others below keep their own licences.", "",
              "The programs of this package contain the following components, each with its",
              "version (as BUILDINFO records it), its licence (an SPDX expression) and the",
              "programs that contain it. The licence texts and copyright notices follow,",

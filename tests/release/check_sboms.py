@@ -11,7 +11,10 @@ signed (dist/ signed here with a throwaway CA):
 - each component is in BUILDINFO at its version (a part of a PyPI package:
   that package at its version), and THIRD-PARTY-NOTICES.txt (CRLF lines)
   names it with its licence and holds its copyright file (for a part of a
-  PyPI package, the licence file the package's metadata lists in its folder).
+  PyPI package, the licence file the package's metadata lists in its folder);
+- the product and our own files are Apache-2.0, as LICENSE says, and each
+  program's licence adds those of the components it links; the notices name
+  our licence before anything else.
 Usage: check_sboms.py"""
 import fnmatch
 import glob
@@ -111,6 +114,31 @@ def components_hold(name, files, spdx, cyclonedx):
               entry in notices and text in notices)
 
 
+def licences_hold(name, files, spdx, cyclonedx):
+    """Our licence where LICENSE puts it, each program's from the components the documents link to it."""
+    check(f"{name}: LICENSE is the Apache License 2.0", b"Apache License\r\n" in files["LICENSE"] and
+          b"Version 2.0, January 2004" in files["LICENSE"])
+    product = next(p for p in spdx["packages"] if p["name"] == "korvel")
+    check(f"{name}: the product is Apache-2.0 in both documents",
+          (product["licenseDeclared"], product["licenseConcluded"],
+           cyclonedx["metadata"]["component"]["licenses"]) == ("Apache-2.0", "Apache-2.0", [{"expression": "Apache-2.0"}]),
+          product)
+    licences = {p["name"]: p["licenseDeclared"] for p in spdx["packages"]}
+    linked, _ = per_program(spdx, cyclonedx)
+    in_cyclonedx = {c["name"]: c.get("licenses", [{}])[0].get("expression", "NOASSERTION")
+                    for c in cyclonedx["components"] if c["type"] == "file"}
+    for f in spdx["files"]:
+        file = f["fileName"][2:]
+        terms = {term.strip("()") for term in f["licenseConcluded"].split(" AND ")}
+        want = {"NOASSERTION"} if file == release_zip.NOTICES else (
+            {"Apache-2.0"} | {licences[package] for package in linked.get(file, ())})
+        check(f"{name} {file}: licence ours and its components'", terms == want and
+              in_cyclonedx[file] == f["licenseConcluded"], (f["licenseConcluded"], in_cyclonedx[file], want))
+    head = files[release_zip.NOTICES].split(b"\r\n")[:5]
+    check(f"{name}: the notices name our licence first", any(b"Apache License, Version 2.0 (Apache-2.0)" in line
+                                                              and b"LICENSE" in line for line in head), head)
+
+
 def copyright_file(name, purl):
     """A Debian package's copyright file; for a part of a PyPI package, the one licence file that the
     installed package's metadata lists in the folder the purl's subpath names."""
@@ -143,6 +171,7 @@ def check_zip(zip_path, beside):
     del files["SHA256SUMS"]
     described_files(name, files, spdx, cyclonedx)
     components_hold(name, files, spdx, cyclonedx)
+    licences_hold(name, files, spdx, cyclonedx)
 
 
 def main():

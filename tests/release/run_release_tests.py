@@ -148,7 +148,7 @@ def zip_checks(pki, release):
                 files = {n[len(top):]: archive.read(n) for n in listing}
             documents = [f"korvel-{VERSION}-windows-{arch}.{kind}.json" for kind in ("spdx", "cdx")]
             check(f"{name} listing", listing == [top + n for n in PROGRAMS + [
-                "README.txt", "BUILDINFO", "THIRD-PARTY-NOTICES.txt"] + documents + ["SHA256SUMS"]], listing)
+                "README.txt", "LICENSE", "BUILDINFO", "THIRD-PARTY-NOTICES.txt"] + documents + ["SHA256SUMS"]], listing)
             check(f"{name} holds the programs", all(files.get(p) == open(os.path.join(programs, p), "rb").read()
                                                     for p in PROGRAMS))
             sums = {line.split("  ", 1)[1]: line.split("  ", 1)[0] for line in files["SHA256SUMS"].decode().splitlines()}
@@ -156,6 +156,13 @@ def zip_checks(pki, release):
                                                        if n != "SHA256SUMS"}, sums)
             readme = files["README.txt"]
             check(f"{name} README.txt has CRLF lines", readme.count(b"\r\n") == readme.count(b"\n") > 20)
+            title, underline = readme.split(b"\r\n")[:2]
+            check(f"{name} README.txt's title is underlined", underline == b"=" * len(title) and
+                  arch.encode() in title, (title, underline))
+            with open(os.path.join(ROOT, "LICENSE"), "rb") as f:
+                check(f"{name} LICENSE is the project's, in CRLF lines",
+                      files["LICENSE"].replace(b"\r\n", b"\n") == f.read() and b"\r\n" in files["LICENSE"] and
+                      files["LICENSE"].count(b"\r\n") == files["LICENSE"].count(b"\n"))
             signed = "-unsigned" not in name
             signer = f"Signed-By:\n {signing_fingerprint(os.path.join(pki, 'leaf.pem'))}\n".encode()
             check(f"{name} BUILDINFO", b"Commit: " in files["BUILDINFO"] and
