@@ -53,6 +53,7 @@ for arch in $(scripts/release_zip.py arches); do
     run_suite "Windows $arch programs under Wine" wine_suite "$arch"
 done
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
+run_suite "documentation examples and links" tests/docs/check_docs.py
 run_suite "korvel-report in a browser" tests/report/browser_report.py dist/linux/korvel-report
 run_suite "signed releases" tests/release/run_release_tests.py
 run_suite "SBOMs and third-party notices" tests/release/check_sboms.py
