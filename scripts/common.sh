@@ -12,6 +12,9 @@ REQUIRED_PACKAGES=(
     "wine:/usr/bin/wine"
     "wine64:/usr/lib/wine/wine64"
     "wine32:i386:/usr/lib/wine/wine"
+    # A dependency of wine32's; named so that apt's resolver finds it when it must use the
+    # release's own lists (below).
+    "libgstreamer-plugins-base1.0-0:i386:/usr/lib/i386-linux-gnu/libgstvideo-1.0.so.0"
     "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
     "clang:/usr/bin/clang++"
     "llvm-14:/usr/bin/llvm-nm-14"
@@ -63,7 +66,14 @@ install_debian_packages() {
         $sudo dpkg --add-architecture i386
     fi
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" && return 0
+    # A mirror caught mid-sync can leave one architecture's security list unread; the i386
+    # libraries then cannot match their amd64 twins. The release's own lists hold both at one
+    # version.
+    local release
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "== apt could not install them as listed; again from $release's own lists"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$release" "${missing[@]}"
 }
 
 JOBS=$(nproc 2>/dev/null || echo 2)
