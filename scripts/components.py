@@ -60,8 +60,9 @@ class Component:
 
     @property
     def purl(self):
-        return (f"pkg:deb/debian/{self.package}@{urllib.parse.quote(self.version, safe='')}"
-                f"?arch={self.architecture}&distro=debian-{debian_release()}")
+        # Percent-encoded as the purl specification writes them: "g++" is "g%2B%2B".
+        name, version = (urllib.parse.quote(text, safe="") for text in (self.package, self.version))
+        return f"pkg:deb/debian/{name}@{version}?arch={self.architecture}&distro=debian-{debian_release()}"
 
     def notice_files(self):
         """(how the notices name it, path) of each text its notice copies."""

@@ -12,6 +12,11 @@ signed (dist/ signed here with a throwaway CA):
   that package at its version), and THIRD-PARTY-NOTICES.txt (CRLF lines)
   names it with its licence and holds its copyright file (for a part of a
   PyPI package, the licence file the package's metadata lists in its folder);
+- facts recomputed from the zip's bytes and the build, not from the scripts
+  that wrote them: SPDX's package verification code (SPDX 2.3, 7.9), each
+  package URL as packageurl-python parses and writes it again, distinct
+  namespaces and serial numbers for every document, and on ARM64 libc++,
+  libc++abi and libunwind from lld's map of each program;
 - the product and our own files are Apache-2.0, as LICENSE says, and each
   program's licence adds those of the components it links; the notices name
   our licence before anything else.
@@ -139,6 +144,48 @@ def licences_hold(name, files, spdx, cyclonedx):
                                                               and b"LICENSE" in line for line in head), head)
 
 
+def verification_code(name, files, spdx):
+    """SPDX 2.3, 7.9: the SHA-1 of the sorted SHA-1s of the package's files, from the zip's own bytes."""
+    described = [f["fileName"][2:] for f in spdx["files"]]
+    code = hashlib.sha1("".join(sorted(hashlib.sha1(files[n]).hexdigest() for n in described)).encode()).hexdigest()
+    product = next(p for p in spdx["packages"] if p["name"] == "korvel")
+    check(f"{name}: the package verification code", product["packageVerificationCode"] ==
+          {"packageVerificationCodeValue": code}, (product["packageVerificationCode"], code))
+
+
+def purls_hold(name, spdx, cyclonedx):
+    """Every package URL is what packageurl-python writes of it again, and both documents give the same."""
+    in_spdx = sorted(r["referenceLocator"] for p in spdx["packages"] for r in p.get("externalRefs", [])
+                     if r["referenceType"] == "purl")
+    in_cyclonedx = sorted(c["purl"] for c in cyclonedx["components"] if "purl" in c)
+    code = ("import sys\nfrom packageurl import PackageURL\n"
+            "for line in sys.stdin.read().split():\n"
+            "    print(PackageURL.from_string(line).to_string())")
+    result = subprocess.run([os.path.join(TOOLS, "python"), "-c", code], input="\n".join(in_spdx), capture_output=True,
+                            text=True)
+    check(f"{name}: each package URL is canonical", result.stdout.split() == in_spdx and in_spdx == in_cyclonedx,
+          (in_spdx, result.stdout, result.stderr[-300:]))
+
+
+# Zig's LLVM runtime libraries, as lld's map names them in its Lib column, and the component each is.
+LLVM_RUNTIMES = {"c++": "libc++", "c++abi": "libc++abi", "unwind": "libunwind"}
+
+
+def llvm_runtimes_hold(name, arch, spdx, cyclonedx):
+    """On ARM64, each program lists exactly the LLVM runtime libraries that lld's map shows it keeps."""
+    if release_zip.ARCHES[arch] is not None:
+        return
+    listed, _ = per_program(spdx, cyclonedx)
+    for program in release_zip.PROGRAMS:
+        path, = glob.glob(os.path.join(ROOT, "build", f"windows-{arch}", "*", program.replace(".exe", ".map")))
+        with open(path) as f:
+            publics = f.read().split("Publics by Value", 1)[1].splitlines()[1:]
+        kept = {line.split()[-1].split(":")[0] for line in publics if ":" in (line.split() or [""])[-1]}
+        shown = {LLVM_RUNTIMES[lib] for lib in kept if lib in LLVM_RUNTIMES}
+        check(f"{name} {program}: the LLVM runtimes lld kept", shown == listed.get(program, set()) & set(
+            LLVM_RUNTIMES.values()) and shown, (shown, listed.get(program)))
+
+
 def copyright_file(name, purl):
     """A Debian package's copyright file; for a part of a PyPI package, the one licence file that the
     installed package's metadata lists in the folder the purl's subpath names."""
@@ -172,6 +219,10 @@ def check_zip(zip_path, beside):
     described_files(name, files, spdx, cyclonedx)
     components_hold(name, files, spdx, cyclonedx)
     licences_hold(name, files, spdx, cyclonedx)
+    verification_code(name, files, spdx)
+    purls_hold(name, spdx, cyclonedx)
+    llvm_runtimes_hold(name, arch, spdx, cyclonedx)
+    return spdx["documentNamespace"], cyclonedx["serialNumber"]
 
 
 def main():
@@ -181,9 +232,10 @@ def main():
         subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
         subprocess.run([os.path.join(ROOT, "scripts", "sign-release.sh"), "--pkcs12", f"{pki}/leaf.p12",
                         "--password-file", f"{pki}/password", "--out", release], check=True, stdout=subprocess.DEVNULL)
-        for arch in release_zip.ARCHES:
-            check_zip(os.path.join(dist, release_zip.zip_name(arch, False)), dist)
-            check_zip(os.path.join(release, release_zip.zip_name(arch, True)), release)
+        identities = [check_zip(os.path.join(folder, release_zip.zip_name(arch, signed)), folder)
+                      for arch in release_zip.ARCHES for folder, signed in ((dist, False), (release, True))]
+    for kind, found in zip(("SPDX namespaces", "CycloneDX serial numbers"), zip(*identities)):
+        check(f"every document has its own {kind}", len(set(found)) == len(found) == 2 * len(release_zip.ARCHES), found)
     return tally.finish()
 
 
