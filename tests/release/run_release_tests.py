@@ -6,7 +6,9 @@
 - a flipped code byte fails the verification, and Wine's WinVerifyTrust
   tells signed, unsigned and tampered programs apart (each architecture);
 - one table of altered releases, each made consistent as an attacker would
-  (signed zip and SHA256SUMS made anew), is refused with one line;
+  (signed zip and SHA256SUMS made anew), is refused with the line that names
+  its reason;
+- the signature reader's DER, in a table of what it accepts and refuses;
 - a wrong password and a certificate without code signing are refused with
   one line, exit code 1 and no files;
 - the signed programs carry a security directory and a valid CheckSum, and
@@ -28,6 +30,8 @@ import pefile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import authenticode  # noqa: E402
+import pe_signature  # noqa: E402
 import release_zip  # noqa: E402
 import wine_host  # noqa: E402
 SIGN = os.path.join(ROOT, "scripts", "sign-release.sh")
@@ -181,9 +185,10 @@ def republish(folder):
     release_zip.write_sums(folder)
 
 
-def resign(folder, pki, *signings):
-    """Every program signed anew: each step is (osslsigncode command, credentials), on the last step's output."""
-    for arch in ARCHES:
+def resign(folder, pki, *signings, arches=ARCHES):
+    """Every program (of the architectures given) signed anew: each step is (osslsigncode command, credentials),
+    on the last step's output."""
+    for arch in arches:
         for name in PROGRAMS:
             program = os.path.join(folder, f"windows-{arch}", name)
             current = os.path.join(ROOT, "dist", f"windows-{arch}", name)
@@ -201,6 +206,7 @@ def resign(folder, pki, *signings):
 
 
 GENUINE = (["sign", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
+SECOND = (["sign", "-h", "sha256"], ["-certs", "PKI/second-chain.pem", "-key", "PKI/second.key"])
 ATTACKER = (["sign", "-h", "sha256"], ["-certs", "PKI/attacker-chain.pem", "-key", "PKI/attacker.key"])
 NESTED = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/attacker-chain.pem", "-key", "PKI/attacker.key"])
 NESTED_GENUINE = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
@@ -250,6 +256,99 @@ def signer_line(folder, _):
     release_zip.write_sums(folder)
 
 
+def der(tag, value):
+    """One DER element, its length in the shortest form."""
+    n = len(value)
+    size = n.to_bytes(max(1, (n.bit_length() + 7) // 8), "big")
+    return bytes([tag]) + (bytes([n]) if n < 0x80 else bytes([0x80 | len(size)]) + size) + value
+
+
+def rebuilt(node, children):
+    return der(node.tag, b"".join(children))
+
+
+def signer_infos(sig, change):
+    """The signature with its SignerInfos SET replaced by change(signer infos) -> [encodings]."""
+    content_type, wrapped = authenticode.parse_der(sig).children()
+    signed_data = wrapped.children()[0]
+    fields = signed_data.children()
+    infos = rebuilt(fields[-1], change(fields[-1].children()))
+    inner = rebuilt(signed_data, [f.encoding for f in fields[:-1]] + [infos])
+    return der(0x30, content_type.encoding + rebuilt(wrapped, [inner]))
+
+
+def two_signer_infos(sig):
+    return signer_infos(sig, lambda infos: [infos[0].encoding, infos[0].encoding])
+
+
+def two_time_stamps(sig):
+    """The SignerInfo with two time-stamp attributes (tokens that are no tokens: the reader refuses the second
+    before it looks at either)."""
+    attribute = der(0x30, der(0x06, bytes.fromhex("2b0601040182370303 01".replace(" ", ""))) + der(0x31, der(0x30, b"")))
+    unsigned = der(0xA1, attribute + attribute)
+    return signer_infos(sig, lambda infos: [rebuilt(infos[0], [f.encoding for f in infos[0].children()] + [unsigned])])
+
+
+def with_signature(folder, arch, program, sig):
+    """dist's program with this signature attached, as published, and the release made consistent again."""
+    with open(os.path.join(ROOT, "dist", f"windows-{arch}", program), "rb") as f:
+        signed = pe_signature.attach(f.read(), sig)
+    with open(os.path.join(folder, f"windows-{arch}", program), "wb") as f:
+        f.write(signed)
+    with open(os.path.join(folder, f"windows-{arch}", program + ".sig"), "wb") as f:
+        f.write(sig)
+    republish(folder)
+
+
+def changed_signature(change):
+    def alter(folder, _):
+        with open(os.path.join(folder, "windows-x64", "korvel.exe.sig"), "rb") as f:
+            with_signature(folder, "x64", "korvel.exe", change(f.read()))
+    return alter
+
+
+def lifted(swap_digest):
+    """korvel.exe given brisal.exe's signature; with its file digest swapped for korvel.exe's, that signature
+    claims korvel.exe, but its signed attributes still bind brisal.exe's content."""
+    def alter(folder, _):
+        with open(os.path.join(folder, "windows-x64", "brisal.exe.sig"), "rb") as f:
+            sig = f.read()
+        if swap_digest:
+            signature = authenticode.read_signature(sig)
+            with open(os.path.join(ROOT, "dist", "windows-x64", "korvel.exe"), "rb") as f:
+                digest = pe_signature.authenticode_digest(f.read(), signature.digest)
+            sig = sig.replace(signature.file_digest, digest, 1)
+        with_signature(folder, "x64", "korvel.exe", sig)
+    return alter
+
+
+def changed_sbom(inside):
+    """The x64 CycloneDX document with one more space, beside the zip or in it."""
+    def alter(folder, _):
+        name = release_zip.sbom_names("x64")[1]
+        if inside:
+            path = os.path.join(folder, release_zip.zip_name("x64", True))
+            with zipfile.ZipFile(path) as archive:
+                files, top = release_zip.members(archive)
+                stamp_time = archive.infolist()[0].date_time
+            files[name] = files[name].replace(b"{", b"{ ", 1)
+            release_zip.write_zip(path, top, [(n, d) for n, d in files.items() if n != "SHA256SUMS"], stamp_time)
+        else:
+            with open(os.path.join(folder, name), "r+b") as f:
+                data = f.read().replace(b"{", b"{ ", 1)
+                f.seek(0)
+                f.write(data)
+        release_zip.write_sums(folder)
+    return alter
+
+
+def linked_program(folder, _):
+    """A listed program that is a link to its own genuine bytes: the sums hold, the shape does not."""
+    program = os.path.join(folder, "windows-x64", "korvel.exe")
+    os.rename(program, folder + "-outside-korvel.exe")
+    os.symlink(folder + "-outside-korvel.exe", program)
+
+
 def not_a_zip(folder, _):
     with open(os.path.join(folder, release_zip.zip_name("x86", True)), "wb") as f:
         f.write(b"not a zip\n")
@@ -280,6 +379,24 @@ ALTERATIONS = [
      f"SHA256SUMS: line {len(release_zip.release_files())} names /dev/zero, which is not a file of the release"),
     ("a published zip that is not a zip", not_a_zip, "plain",
      "FAIL  korvel-1.0.0-windows-x86.zip: rebuilt from dist/ and the signatures, it differs"),
+    ("a listed program linked to its genuine bytes", linked_program, "both",
+     "windows-x64/korvel.exe: is a symbolic link"),
+    ("arm64's programs signed with a second certificate of the same CA",
+     lambda f, p: resign(f, p, SECOND, arches=("arm64",)), "both",
+     "FAIL  windows-arm64/brisal.exe.sig: is made with another certificate than windows-x64/brisal.exe.sig"),
+    ("brisal.exe's signature on korvel.exe", lifted(False), "both",
+     "FAIL  windows-x64/korvel.exe.sig: does not cover the Authenticode digest of the program"),
+    ("brisal.exe's signature on korvel.exe, its file digest swapped", lifted(True), "both",
+     "FAIL  windows-x64/korvel.exe.sig: its signed message digest does not match its content"),
+    ("the CycloneDX document beside the x64 zip altered", changed_sbom(False), "both",
+     "FAIL  korvel-1.0.0-windows-x64.cdx.json: rebuilt from dist/ and the signatures, it differs"),
+    ("the CycloneDX document in the x64 zip altered", changed_sbom(True), "both",
+     "FAIL  korvel-1.0.0-windows-x64.zip: rebuilt from dist/ and the signatures, it differs"),
+    ("a SignerInfo with two time-stamp attributes", changed_signature(two_time_stamps), "both",
+     "FAIL  windows-x64/korvel.exe.sig: carries an unauthenticated attribute 1.3.6.1.4.1.311.3.3.1 "
+     "that is no single time stamp"),
+    ("a SignedData with two SignerInfos", changed_signature(two_signer_infos), "both",
+     "FAIL  windows-x64/korvel.exe.sig: holds 2 signatures, not one"),
 ]
 TIME_STAMPS = [
     ("a forged time stamp", lambda f, p: resign(f, p, GENUINE, stamp("attacker-tsa")), "ca",
@@ -291,6 +408,8 @@ def verify_copy(pki, release, work, how, with_ca):
     altered = os.path.join(work, "altered")
     shutil.rmtree(altered, ignore_errors=True)
     shutil.rmtree(altered + "-outside-x86", ignore_errors=True)
+    if os.path.exists(altered + "-outside-korvel.exe"):
+        os.remove(altered + "-outside-korvel.exe")
     shutil.copytree(release, altered)
     how(altered, pki)
     try:
@@ -317,6 +436,52 @@ def alterations(pki, release, work):
         print("(this osslsigncode has no built-in time-stamp authority: time stamps are not tried)")
 
 
+def sequence(n, length=None):
+    """A SEQUENCE of n bytes, as the signature is, its length written as given (default: the shortest form)."""
+    return der(0x30, bytes(n)) if length is None else b"\x30" + length + bytes(n)
+
+
+# (what, bytes, accepted): the reader's rules for lengths and for what follows the element
+DER_TABLE = [
+    ("127 bytes, short form", sequence(127, b"\x7f"), True),
+    ("127 bytes, long form", sequence(127, b"\x81\x7f"), False),
+    ("128 bytes, long form", sequence(128, b"\x81\x80"), True),
+    ("255 bytes, long form", sequence(255, b"\x81\xff"), True),
+    ("255 bytes, long form of two bytes", sequence(255, b"\x82\x00\xff"), False),
+    ("256 bytes, long form", sequence(256, b"\x82\x01\x00"), True),
+    ("65,535 bytes, long form", sequence(65535, b"\x82\xff\xff"), True),
+    ("65,535 bytes, a leading zero", sequence(65535, b"\x83\x00\xff\xff"), False),
+    ("128 bytes, a leading zero", sequence(128, b"\x82\x00\x80"), False),
+    ("indefinite length", b"\x30\x80" + bytes(3) + b"\x00\x00", False),
+    ("a length past the data", b"\x30\x81\x80" + bytes(127), False),
+    ("a trailing byte", sequence(128) + b"\x00", False),
+    ("a tag of two bytes", b"\x3f\x01\x00", False),
+]
+
+
+def der_reader(release):
+    for what, data, accepted in DER_TABLE:
+        try:
+            authenticode.parse_der(data)
+            got = True
+        except authenticode.Malformed:
+            got = False
+        check(f"DER: {what} {'accepted' if accepted else 'refused'}", got == accepted)
+    with open(os.path.join(release, "windows-x64", "korvel.exe.sig"), "rb") as f:
+        sig = f.read()
+    outer = authenticode.parse_der(sig)
+    size = der(0x30, outer.value)[2:outer.start]  # the shortest form's length bytes
+    longer = b"\x30" + bytes([0x80 | (len(size) + 1), 0]) + size + outer.value
+    check("DER: a real signature reads", authenticode.read_signature(sig).file_digest)
+    try:
+        authenticode.read_signature(longer)
+        refusal = None
+    except authenticode.Malformed as error:
+        refusal = str(error)
+    check("DER: a real signature with its outer length one byte longer is refused",
+          refusal == "DER length not in its shortest form", refusal)
+
+
 def trust_under_wine(release, tampered):
     for arch in ARCHES:
         program = os.path.join(ROOT, "build", f"wine-tests-{arch}", "tests", "wine", "verify_trust.exe")
@@ -340,6 +505,7 @@ def main():
         refusals(pki, work)
         pe_checks(release)
         zip_checks(pki, release)
+        der_reader(release)
         alterations(pki, release, work)
         trust_under_wine(release, tampered)
     return tally.finish()

@@ -4,8 +4,9 @@
 #   ca.pem, ca.key           the CA (no code signing)
 #   leaf.pem, leaf.key       the code-signing certificate and its key
 #   leaf-encrypted.key       the same key under the password in password
-#   chain.pem                leaf.pem then ca.pem
+#   chain.pem                leaf.pem then ca.pem (second-chain.pem: second.pem then ca.pem)
 #   leaf.p12                 key and chain under the password in password
+#   second.pem, second.key   another code-signing certificate of the same CA
 #   tsa.pem, tsa.key         a time-stamping certificate of the CA
 #   attacker-*               an attacker's own CA, with a code-signing
 #                            certificate (attacker.pem, .key, .p12, chain)
@@ -31,8 +32,10 @@ issue() {  # NAME CA EXTENDED-KEY-USAGE
 
 authority ca
 issue leaf ca codeSigning
+issue second ca codeSigning
 issue tsa ca critical,timeStamping
 cat leaf.pem ca.pem > chain.pem
+cat second.pem ca.pem > second-chain.pem
 openssl pkey -in leaf.key -aes256 -passout file:password -out leaf-encrypted.key
 openssl pkcs12 -export -inkey leaf.key -in leaf.pem -certfile ca.pem -passout file:password -out leaf.p12
 
