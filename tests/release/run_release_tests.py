@@ -342,6 +342,26 @@ def changed_sbom(inside):
     return alter
 
 
+FIRST_SUM = sorted(release_zip.release_files()[:-1])[0]  # SHA256SUMS's first line names it
+
+
+def changed_sums(change):
+    """SHA256SUMS with its lines changed, every sum still true."""
+    def alter(folder, _):
+        path = os.path.join(folder, "SHA256SUMS")
+        with open(path) as f:
+            lines = f.readlines()
+        with open(path, "w") as f:
+            f.writelines(change(lines))
+    return alter
+
+
+def altered_value(sig):
+    """The signature value with one bit flipped: everything else still consistent."""
+    value = authenticode.read_signature(sig).signature_value
+    return sig.replace(value, bytes([value[0] ^ 1]) + value[1:], 1)
+
+
 def linked_program(folder, _):
     """A listed program that is a link to its own genuine bytes: the sums hold, the shape does not."""
     program = os.path.join(folder, "windows-x64", "korvel.exe")
@@ -397,6 +417,14 @@ ALTERATIONS = [
      "that is no single time stamp"),
     ("a SignedData with two SignerInfos", changed_signature(two_signer_infos), "both",
      "FAIL  windows-x64/korvel.exe.sig: holds 2 signatures, not one"),
+    ("a signature value with one bit flipped", changed_signature(altered_value), "both",
+     "FAIL  windows-x64/korvel.exe.sig: does not verify under the certificate it carries"),
+    ("a SHA256SUMS line dropped", changed_sums(lambda lines: lines[1:]), "plain",
+     f"SHA256SUMS: lists no sum for {FIRST_SUM}"),
+    ("a SHA256SUMS line given twice", changed_sums(lambda lines: lines[:1] + lines), "plain",
+     f"SHA256SUMS: line 2 names {FIRST_SUM} a second time"),
+    ("SHA256SUMS lines in another order", changed_sums(lambda lines: lines[::-1]), "plain",
+     "FAIL  SHA256SUMS: is not in the form sign-release.sh writes"),
 ]
 TIME_STAMPS = [
     ("a forged time stamp", lambda f, p: resign(f, p, GENUINE, stamp("attacker-tsa")), "ca",
