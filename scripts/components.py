@@ -60,7 +60,7 @@ class Component:
 
     @property
     def purl(self):
-        # Percent-encoded as the purl specification writes them: "g++" is "g%2B%2B".
+        # Percent-encoded, as a canonical package URL writes them: "g++" is "g%2B%2B".
         name, version = (urllib.parse.quote(text, safe="") for text in (self.package, self.version))
         return f"pkg:deb/debian/{name}@{version}?arch={self.architecture}&distro=debian-{debian_release()}"
 
