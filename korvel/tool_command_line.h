@@ -32,10 +32,6 @@ ToolArguments readToolArguments(const ToolSyntax& syntax, int argc, const char* 
 // \xNN. Allocates nothing, so it serves when memory ran out.
 void complainLine(const char* name, std::string_view message) noexcept;
 
-}  // namespace korvel
-
-namespace korvel {
-
 // The usage of each tool, the same on every platform.
 extern const ToolSyntax kCaptureSyntax;
 extern const ToolSyntax kReportSyntax;

@@ -119,11 +119,15 @@ def components_hold(name, files, spdx, cyclonedx):
               entry in notices and text in notices)
 
 
+def product_of(spdx):
+    return next(p for p in spdx["packages"] if p["name"] == "korvel")
+
+
 def licences_hold(name, files, spdx, cyclonedx):
     """Our licence where LICENSE puts it, each program's from the components the documents link to it."""
     check(f"{name}: LICENSE is the Apache License 2.0", b"Apache License\r\n" in files["LICENSE"] and
           b"Version 2.0, January 2004" in files["LICENSE"])
-    product = next(p for p in spdx["packages"] if p["name"] == "korvel")
+    product = product_of(spdx)
     check(f"{name}: the product is Apache-2.0 in both documents",
           (product["licenseDeclared"], product["licenseConcluded"],
            cyclonedx["metadata"]["component"]["licenses"]) == ("Apache-2.0", "Apache-2.0", [{"expression": "Apache-2.0"}]),
@@ -148,7 +152,7 @@ def verification_code(name, files, spdx):
     """SPDX 2.3, 7.9: the SHA-1 of the sorted SHA-1s of the package's files, from the zip's own bytes."""
     described = [f["fileName"][2:] for f in spdx["files"]]
     code = hashlib.sha1("".join(sorted(hashlib.sha1(files[n]).hexdigest() for n in described)).encode()).hexdigest()
-    product = next(p for p in spdx["packages"] if p["name"] == "korvel")
+    product = product_of(spdx)
     check(f"{name}: the package verification code", product["packageVerificationCode"] ==
           {"packageVerificationCodeValue": code}, (product["packageVerificationCode"], code))
 

@@ -245,14 +245,20 @@ def empty_signatures(folder, _):
     republish(folder)
 
 
-def signer_line(folder, _):
-    """The signed zip with its signer line claiming another publisher, in terminal colours."""
+def rewrite_signed_zip(folder, name, change):
+    """The signed x64 zip with its member NAME changed, its own sums written anew."""
     path = os.path.join(folder, release_zip.zip_name("x64", True))
     with zipfile.ZipFile(path) as archive:
         files, top = release_zip.members(archive)
         stamp_time = archive.infolist()[0].date_time
-    files["BUILDINFO"] = files["BUILDINFO"].split(b"Signed-By:")[0] + b"Signed-By:\n \x1b[32mTrusted Publisher\n"
+    files[name] = change(files[name])
     release_zip.write_zip(path, top, [(n, d) for n, d in files.items() if n != "SHA256SUMS"], stamp_time)
+
+
+def signer_line(folder, _):
+    """The signed zip with its signer line claiming another publisher, in terminal colours."""
+    rewrite_signed_zip(folder, "BUILDINFO",
+                       lambda data: data.split(b"Signed-By:")[0] + b"Signed-By:\n \x1b[32mTrusted Publisher\n")
     release_zip.write_sums(folder)
 
 
@@ -327,12 +333,7 @@ def changed_sbom(inside):
     def alter(folder, _):
         name = release_zip.sbom_names("x64")[1]
         if inside:
-            path = os.path.join(folder, release_zip.zip_name("x64", True))
-            with zipfile.ZipFile(path) as archive:
-                files, top = release_zip.members(archive)
-                stamp_time = archive.infolist()[0].date_time
-            files[name] = files[name].replace(b"{", b"{ ", 1)
-            release_zip.write_zip(path, top, [(n, d) for n, d in files.items() if n != "SHA256SUMS"], stamp_time)
+            rewrite_signed_zip(folder, name, lambda data: data.replace(b"{", b"{ ", 1))
         else:
             with open(os.path.join(folder, name), "r+b") as f:
                 data = f.read().replace(b"{", b"{ ", 1)

@@ -53,7 +53,7 @@ def windows_path(path):
     return host.windows_path(path)
 
 
-def run_wine(program, args, extra_env=None, cwd=None, shims=()):
+def run_wine(program, args, extra_env=None, cwd=None, shims=(), stdin=None):
     """Exit code, stdout and stderr of a Windows program, through shim_launcher.exe with the shims named."""
     run_env = dict(env)
     run_env.update(extra_env or {})
@@ -61,7 +61,7 @@ def run_wine(program, args, extra_env=None, cwd=None, shims=()):
     if shims:
         command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
                    "|".join(windows_path(os.path.join(BUILD, shim)) for shim in shims), windows_path(program)] + args
-    result = host.run(command, cwd, env=run_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    result = host.run(command, cwd, env=run_env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -306,9 +306,8 @@ def command_lines():
     """Help, version, refusals and "-" as on Linux (CR LF read as LF, Wine's own lines left out)."""
     for name, cases in COMMAND_LINES.items():
         for args, stdin in cases:
-            result = host.run(["wine", os.path.join(DIST, f"{name}.exe")] + args, input=stdin, capture_output=True)
-            got = (result.returncode, result.stdout.replace(b"\r\n", b"\n"),
-                   program_stderr(result.stderr).replace(b"\r\n", b"\n"))
+            code, out, err = run_wine(os.path.join(DIST, f"{name}.exe"), args, stdin=stdin)
+            got = (code, out.replace(b"\r\n", b"\n"), program_stderr(err).replace(b"\r\n", b"\n"))
             want = subprocess.run([os.path.join(ROOT, "dist", "linux", name)] + args, input=stdin,
                                   capture_output=True, env=env, timeout=60)
             check(f"{name}.exe {args} as on Linux", got == (want.returncode, want.stdout, want.stderr),
