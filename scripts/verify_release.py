@@ -13,6 +13,10 @@ release says about itself:
 - dist/NAME.exe with that signature attached is the published NAME.exe, and
   the signed zips and their SBOMs rebuilt from dist/ and the signatures are
   the published ones;
+- a time stamp counts only at its own time: it lies within the validity of
+  every certificate of the signer's chain and of its authority's chain, and
+  the authority's certificate carries the critical time-stamping usage
+  (time_stamp_check.py), with or without a CA;
 - with --ca, each program's certificate chain and any time stamp verify
   against that CA (time stamps against --tsa-ca when given).
 
@@ -32,6 +36,7 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import authenticode  # noqa: E402
 import pe_signature  # noqa: E402
 import release_zip  # noqa: E402
+import time_stamp_check  # noqa: E402
 
 NAME = "verify-release.sh"
 MAX_FILE = 64 << 20  # far above any file of a release
@@ -173,6 +178,10 @@ class Verifier:
                              self.scratch("signature.bin", signature.signature_value),
                              self.scratch("attributes.der", signature.signed_attributes))):
             return "does not verify under the certificate it carries"
+        if signature.time_stamp:
+            late = self.time_stamp_time_problem(signature)
+            if late:
+                return late
         if signature.time_stamp and not self.time_stamp_holds(signature):
             return "carries a time stamp that does not verify" + (f" against {shown(self.tsa_ca)}" if self.tsa_ca
                                                                    else " under the certificate it carries")
@@ -185,8 +194,18 @@ class Verifier:
                 return f"its certificate chain does not verify against {shown(self.ca)}"
         return None
 
+    def time_stamp_time_problem(self, signature):
+        """Why the time stamp does not count at its own time, or None."""
+        pem = {path: open(path, errors="replace").read() for path in (self.ca, self.tsa_ca) if path}
+        try:
+            return time_stamp_check.problem(signature.time_stamp, signature.signer_certificate(),
+                                            signature.certificates, pem.get(self.ca, ""), pem.get(self.tsa_ca, ""))
+        except (IndexError, ValueError) as error:
+            return f"carries a time stamp that cannot be read ({shown(str(error))})"
+
     def time_stamp_holds(self, signature):
-        """The token time-stamps this signature's value; without a CA, under the token's own certificate."""
+        """The token time-stamps this signature's value, its chain judged at the stamp's time; without a CA,
+        under the token's own certificate."""
         token = self.scratch("token.der", signature.time_stamp)
         trust = self.tsa_ca
         extra = []
@@ -195,8 +214,10 @@ class Verifier:
             if not self.openssl("pkcs7", "-inform", "DER", "-in", token, "-print_certs", "-out", trust):
                 return False
             extra = ["-partial_chain"]
+        when = time_stamp_check.Token(signature.time_stamp).time
         return self.openssl("ts", "-verify", "-token_in", "-in", token, "-data",
-                            self.scratch("stamped.bin", signature.signature_value), "-CAfile", trust, *extra)
+                            self.scratch("stamped.bin", signature.signature_value), "-CAfile", trust, *extra,
+                            "-attime", str(int(when.timestamp())))
 
     def program(self, arch, program):
         """Checks one program and its signature; returns the signed file and the signature, or None."""

@@ -20,6 +20,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -212,8 +213,13 @@ NESTED = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/attacker-chain.pem"
 NESTED_GENUINE = (["sign", "-nest", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
 
 
-def stamp(tsa):
-    return (["add"], ["-TSA-certs", f"PKI/{tsa}.pem", "-TSA-key", f"PKI/{tsa}.key", "-TSA-time", WHEN])
+# The throwaway certificates are valid for 30 days from the run's start.
+MADE = int(time.time())
+DAY = 86400
+
+
+def stamp(tsa, when=MADE + 60):
+    return (["add"], ["-TSA-certs", f"PKI/{tsa}.pem", "-TSA-key", f"PKI/{tsa}.key", "-TSA-time", str(when)])
 
 
 def append_sum(folder, line):
@@ -430,6 +436,12 @@ ALTERATIONS = [
 TIME_STAMPS = [
     ("a forged time stamp", lambda f, p: resign(f, p, GENUINE, stamp("attacker-tsa")), "ca",
      "FAIL  windows-x64/korvel.exe.sig: carries a time stamp that does not verify"),
+    ("a time stamp a day before the signing certificate",
+     lambda f, p: resign(f, p, GENUINE, stamp("tsa", MADE - DAY)), "both",
+     "outside the validity of CN=korvel throwaway leaf"),
+    ("a time stamp after the certificates expired",
+     lambda f, p: resign(f, p, GENUINE, stamp("tsa", MADE + 31 * DAY)), "both",
+     "outside the validity of CN=korvel throwaway leaf"),
 ]
 
 

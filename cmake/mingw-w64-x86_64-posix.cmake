@@ -1,4 +1,0 @@
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOL_PREFIX x86_64-w64-mingw32)
-set(MINGW_THREADS posix)
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
