@@ -7,8 +7,6 @@ REQUIRED_PACKAGES=(
     "libgtest-dev:/usr/include/gtest/gtest.h"
     "googletest:/usr/src/googletest/CMakeLists.txt"
     "nlohmann-json3-dev:/usr/include/nlohmann/json.hpp"
-    "g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix"
-    "g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix"
     "wine:/usr/bin/wine"
     "wine64:/usr/lib/wine/wine64"
     "wine32:i386:/usr/lib/wine/wine"
@@ -82,7 +80,13 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 build_preset() {
     local preset=$1
     mkdir -p build
-    cmake --preset "$preset" > "build/$preset-configure.log" 2>&1 || { cat "build/$preset-configure.log"; return 1; }
+    if ! cmake --preset "$preset" > "build/$preset-configure.log" 2>&1; then
+        # A build folder made with another toolchain cannot be configured again: made anew once.
+        [ -f "build/$preset/CMakeCache.txt" ] || { cat "build/$preset-configure.log"; return 1; }
+        echo "== build/$preset was configured otherwise: made anew"
+        rm -rf "build/$preset"
+        cmake --preset "$preset" > "build/$preset-configure.log" 2>&1 || { cat "build/$preset-configure.log"; return 1; }
+    fi
     cmake --build --preset "$preset" -j "$JOBS" || return 1
 }
 

@@ -1,14 +1,10 @@
 """The third-party components of each shipped program, read from the build
-itself: the linker's map says which archives and objects gave the program
-bytes, and the compiler's dependency files of the objects it kept say which
-headers they were compiled from. Each such file is owned by a Debian
-package; the package is the component. Header files count only for
-header-only packages: a package that also ships an archive is in a program
-only when the map shows one of its archives or objects there.
-
-The ARM64 build links with lld, whose map (link.exe's layout) names each
-kept symbol's library and object. The libraries of Zig's toolchain are parts
-of the pinned ziglang package from PyPI, each with its own licence."""
+itself: lld's link map (link.exe's layout) names each kept symbol's library
+and object, and the compiler's dependency files of our objects it kept say
+which headers they were compiled from. The libraries of Zig's toolchain are
+parts of the pinned ziglang package from PyPI, each with its own licence. A
+header under /usr is owned by a Debian package, which is then the component;
+headers count only for header-only packages."""
 import functools
 import glob
 import os
@@ -20,8 +16,6 @@ import urllib.parse
 # with the texts of /usr/share/common-licenses that they refer to. A new
 # component stops the build until its licence has been looked at here.
 LICENCES = {
-    "mingw-w64": ("ZPL-2.1", []),  # Files: * of its copyright file: the runtime's own licence
-    "gcc-mingw-w64": ("GPL-3.0-or-later WITH GCC-exception-3.1", ["GPL-3"]),  # libgcc, libstdc++
     "nlohmann-json3": ("MIT", []),  # Files: * is Expat, SPDX's MIT
 }
 
@@ -40,10 +34,6 @@ ZIG_PARTS = {
 ZIG_LIBRARIES = {"c++": "libc++", "c++abi": "libc++abi", "unwind": "libunwind", "compiler_rt": "zig",
                  "zigc": "zig", "libmingw32": "mingw-w64", "crt2.obj": "mingw-w64"}
 ZIG_SUPPLIER = "Zig Software Foundation"
-
-# An input section that gave the image bytes: [name] address size file, on one line or two.
-_INPUT = re.compile(r"^\s*(?:\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+?\.(?:a\([^)]*\)|o|obj))\s*$", re.M)
-
 
 class Component:
     """A Debian package in the programs."""
@@ -137,7 +127,7 @@ def kept_libraries(text):
     """(library or "", object) of every symbol the image kept."""
     found = set()
     for origin in _PUBLIC.findall(text):
-        if origin != "<linker-defined>":
+        if origin not in ("<linker-defined>", "<absolute>"):  # the linker's own symbols
             library, _, obj = origin.rpartition(":")
             found.add((library, obj))
     return found
@@ -160,7 +150,7 @@ def is_import_library(library):
     """A library Zig made from one of mingw-w64's module-definition files."""
     mingw = os.path.join(ziglang_package(), "lib", "libc", "mingw")
     return any(os.path.exists(os.path.join(mingw, folder, library + suffix))
-               for folder in ("lib-common", "libarm64") for suffix in (".def", ".def.in"))
+               for folder in ("lib-common", "lib32", "lib64", "libarm64") for suffix in (".def", ".def.in"))
 
 
 def parts_of_lld_program(map_path, text, copies):
@@ -187,21 +177,6 @@ def debian_release():
     with open("/etc/os-release") as f:
         fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
     return fields.get("VERSION_ID", "").strip('"') or "unknown"
-
-
-def kept_inputs(text):
-    """Files (archive members as 'archive(member)') that gave the image at least one byte, by GNU ld's map."""
-    memory = text.split("Linker script and memory map", 1)[-1]
-    return {path for address, size, path in _INPUT.findall(memory) if int(size, 16) and int(address, 16)}
-
-
-def object_folder(link_dir, archive):
-    """The object folder of the target one of our archives comes from."""
-    folder = os.path.join(link_dir, os.path.dirname(archive))
-    library = os.path.basename(archive)
-    if library != "objects.a":  # a static library of ours: its target's object folder
-        folder = os.path.join(folder, "CMakeFiles", re.sub(r"^lib|\.a$", "", library) + ".dir")
-    return folder
 
 
 def headers_of_object(folder, obj, copies):
@@ -263,25 +238,6 @@ def real_path(path, copies):
     return os.path.realpath(path)
 
 
-def packages_of_program(map_path, text, copies):
-    """(packages of the archives and objects it kept, packages of the headers of our objects it kept)"""
-    link_dir = os.path.dirname(map_path)
-    linked, headers = set(), set()
-    for member in kept_inputs(text):
-        path = os.path.normpath(os.path.join(link_dir, re.sub(r"\(.*\)$", "", member)))
-        if path.startswith("/usr/"):
-            linked.add(path)
-            continue
-        if "(" in member:
-            archive, name = re.fullmatch(r"(.*)\((.*)\)", member).groups()
-            headers |= headers_of_object(object_folder(link_dir, archive), name, copies)
-    linked_owners, header_owners = owners(linked), owners({h for h in headers if h.startswith("/usr/")})
-    unowned = sorted(linked - set(linked_owners))
-    if unowned:
-        raise ValueError(f"{map_path}: no Debian package owns {unowned[0]}")
-    return set(linked_owners.values()), set(header_owners.values())
-
-
 def components(build_dir, programs):
     """[Component or ZigPart] of the programs built in build_dir, each with the programs that contain it,
     by name."""
@@ -295,13 +251,10 @@ def components(build_dir, programs):
             raise ValueError(f"{build_dir}: no link map of {program}")
         with open(maps[program], errors="replace") as f:
             text = f.read()
-        if is_lld_map(text):
-            zig[program], headers = parts_of_lld_program(maps[program], text, copies)
-            linked = set()
-        else:
-            zig[program] = set()
-            linked, headers = packages_of_program(maps[program], text, copies)
-        contained[program] = linked | {p for p in headers - linked if not ships_archives(p)}
+        if not is_lld_map(text):
+            raise ValueError(f"{maps[program]}: not a link map of lld")
+        zig[program], headers = parts_of_lld_program(maps[program], text, copies)
+        contained[program] = {p for p in headers if not ships_archives(p)}
     fields = package_fields(set().union(*contained.values()))
     found = {package: Component(package, fields[package]) for package in sorted(fields)}
     found.update({name: ZigPart(name) for name in sorted(set().union(*zig.values()))})

@@ -23,9 +23,9 @@ the same bytes: fixed order, fixed times, fixed attributes.
       prints the file name of that zip
 
 Each zip holds, under one folder: the programs, README.txt and LICENSE (CRLF
-lines), BUILDINFO (the commit and the Debian versions of the toolchain and of every
-component; for arm64 the ziglang package's PyPI version and what `zig version`
-prints), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
+lines), BUILDINFO (the commit, the Debian versions of every Debian component, the
+ziglang package's PyPI version, whose Zig builds every architecture, and what
+`zig version` prints), THIRD-PARTY-NOTICES.txt (CRLF lines), the SBOMs (SPDX 2.3 and
 CycloneDX 1.6 JSON, describing the files before them) and SHA256SUMS over
 the other files."""
 import hashlib
@@ -40,8 +40,8 @@ import components
 import sbom
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# Each architecture and the MinGW-w64 GCC triple that builds it; None: Zig's toolchain.
-ARCHES = {"x64": "x86-64", "x86": "i686", "arm64": None}
+# The architectures of a release, each built by Zig's toolchain.
+ARCHES = ("x64", "x86", "arm64")
 # The programs a release holds, for each architecture; the scripts ask for them here.
 PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
 SIGNER_FIELD = "Signed-By:"
@@ -123,22 +123,11 @@ def buildinfo(arch, commit, packages, signer=None):
     lines = ["Format: 1.0", "Source: korvel", f"Version: {version()}", f"Architecture: windows-{arch}",
              f"Commit: {commit}", "Installed-Build-Depends:"]
     lines += [f" {package}{',' if i + 1 < len(packages) else ''}" for i, package in enumerate(packages)]
-    if ARCHES[arch] is None:
-        lines += ["Installed-PyPI-Build-Depends:", f" ziglang (= {components.ziglang_version()})",
-                  f"Zig-Version: {components.zig_version()}"]
+    lines += ["Installed-PyPI-Build-Depends:", f" ziglang (= {components.ziglang_version()})",
+              f"Zig-Version: {components.zig_version()}"]
     if signer:
         lines += [SIGNER_FIELD, f" {signer}"]
     return ("\n".join(lines) + "\n").encode()
-
-
-def toolchain(arch):
-    """The Debian packages of the toolchain that builds the architecture (Zig's is none)."""
-    triple = ARCHES[arch]
-    if triple is None:
-        return []
-    return [f"binutils-mingw-w64-{triple}", f"g++-mingw-w64-{triple}-win32", "gcc-mingw-w64-base",
-            f"gcc-mingw-w64-{triple}-win32", f"gcc-mingw-w64-{triple}-win32-runtime",
-            "mingw-w64-common", f"mingw-w64-{triple}-dev"]
 
 
 def readme(arch):
@@ -179,8 +168,7 @@ def unsigned(dist, commit, when, builds):
         found = components.components(builds.replace("{arch}", arch), PROGRAMS)
         meta = sbom.Meta("korvel", version(), arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
                          signed=False)
-        tools = toolchain(arch)
-        packages = package_versions(tools + [c.package for c in found if c.debian and c.package not in tools])
+        packages = package_versions([c.package for c in found if c.debian])
         programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
         files = programs + [("README.txt", readme(arch)), (LICENSE, licence_text()),
                             ("BUILDINFO", buildinfo(arch, commit, packages)),

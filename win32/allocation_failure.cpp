@@ -1,5 +1,5 @@
 // The linker's --wrap sends every malloc, calloc and realloc of the
-// executable here, from our code, libstdc++ and the C runtime's start-up
+// executable here, from our code, libc++ and the C runtime's start-up
 // alike (the start-up copies argv before main without checking). A null
 // answer never reaches a caller: the run ends under the program's contract.
 #include "allocation_failure.h"

@@ -8,7 +8,6 @@
 
 extern const int kExitCodeOnTerminate;
 
-#if defined(_LIBCPP_VERSION)
 // libc++abi keeps its default handler in the object that holds the handlers
 // operator new needs, so it cannot be left out at link time: ours is
 // installed before main instead.
@@ -21,10 +20,3 @@ struct QuietTerminate {
 } installed;
 
 }  // namespace
-#else
-namespace __gnu_cxx {
-
-void __verbose_terminate_handler() { std::_Exit(kExitCodeOnTerminate); }
-
-}  // namespace __gnu_cxx
-#endif

@@ -15,7 +15,7 @@ signed (dist/ signed here with a throwaway CA):
 - facts recomputed from the zip's bytes and the build, not from the scripts
   that wrote them: SPDX's package verification code (SPDX 2.3, 7.9), each
   package URL as packageurl-python parses and writes it again, distinct
-  namespaces and serial numbers for every document, and on ARM64 libc++,
+  namespaces and serial numbers for every document, and libc++,
   libc++abi and libunwind from lld's map of each program;
 - the product and our own files are Apache-2.0, as LICENSE says, and each
   program's licence adds those of the components it links; the notices name
@@ -40,13 +40,11 @@ import release_zip  # noqa: E402
 
 TOOLS = os.path.join(ROOT, "build", "python-tools", "bin")
 # Bytes that only a component's code carries: (package patterns, marker, whether its absence means the
-# component is absent too). libstdc++ can be present without its RTTI names (brisal keeps only
-# operator delete), and libgcc's marker is x86's frame registration in crtbegin.o. Zig's parts:
-# the MinGW-w64 runtime as such; std::bad_alloc and the default terminate handler are libc++abi's.
+# component is absent too). Zig's parts: the MinGW-w64 runtime as such; std::bad_alloc and the
+# default terminate handler are libc++abi's.
 MARKERS = [(("nlohmann-json3-dev",), b"[json.exception.", True),
-           (("mingw-w64-*-dev", "mingw-w64"), b"Mingw-w64 runtime failure", True),
-           (("g++-mingw-w64-*-win32", "libc++abi"), b"St9bad_alloc", False),
-           (("gcc-mingw-w64-i686-win32",), b"libgcc_s_dw2-1.dll", False),
+           (("mingw-w64",), b"Mingw-w64 runtime failure", True),
+           (("libc++abi",), b"St9bad_alloc", False),
            (("libc++abi",), b"terminating due to", False),
            (("libunwind",), b"libunwind: ", False)]
 
@@ -104,6 +102,9 @@ def components_hold(name, files, spdx, cyclonedx):
                 check(f"{name} {program}: lists {pattern}, whose bytes it carries", named, listed)
             elif both_ways:
                 check(f"{name} {program}: lists no {pattern}, whose bytes it lacks", not named, listed)
+    # One toolchain, Zig's, builds every architecture: BUILDINFO names it and no Debian MinGW-w64 package.
+    check(f"{name}: BUILDINFO records Zig's toolchain and no Debian MinGW-w64 package",
+          b" ziglang (= " in files["BUILDINFO"] and b"mingw" not in files["BUILDINFO"], files["BUILDINFO"])
     notices = files[release_zip.NOTICES]
     check(f"{name}: notices have CRLF lines", notices.count(b"\r\n") == notices.count(b"\n") > 100)
     for part in (p for p in spdx["packages"] if p["name"] != "korvel"):
@@ -176,10 +177,9 @@ LLVM_RUNTIMES = {"c++": "libc++", "c++abi": "libc++abi", "unwind": "libunwind"}
 
 
 def llvm_runtimes_hold(name, arch, spdx, cyclonedx):
-    """On ARM64, each program lists exactly the LLVM runtime libraries that lld's map shows it keeps."""
-    if release_zip.ARCHES[arch] is not None:
-        return
+    """Each program lists exactly the LLVM runtime libraries that lld's map shows it keeps."""
     listed, _ = per_program(spdx, cyclonedx)
+    seen = set()
     for program in release_zip.PROGRAMS:
         path, = glob.glob(os.path.join(ROOT, "build", f"windows-{arch}", "*", program.replace(".exe", ".map")))
         with open(path) as f:
@@ -187,7 +187,10 @@ def llvm_runtimes_hold(name, arch, spdx, cyclonedx):
         kept = {line.split()[-1].split(":")[0] for line in publics if ":" in (line.split() or [""])[-1]}
         shown = {LLVM_RUNTIMES[lib] for lib in kept if lib in LLVM_RUNTIMES}
         check(f"{name} {program}: the LLVM runtimes lld kept", shown == listed.get(program, set()) & set(
-            LLVM_RUNTIMES.values()) and shown, (shown, listed.get(program)))
+            LLVM_RUNTIMES.values()), (shown, listed.get(program)))
+        seen |= shown
+    # brisal may keep none; the C++ programs keep libc++ at least, so the map was read.
+    check(f"{name}: lld's maps show LLVM runtimes", "libc++" in seen, seen)
 
 
 def copyright_file(name, purl):

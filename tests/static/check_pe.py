@@ -4,9 +4,13 @@ machine and subsystem, self-containment, stripped and time-stamp free, the
 size budgets, the embedded manifest, dist/SHA256SUMS, the ostrum imports and
 brisal's six exports under the names MSVC gives them (learned from clang
 for the MSVC targets, not from our .def files), the exports bound to the class
-operators (read from the link map), and the version resources: brisal's
-own, and the project's in every other program."""
+operators (read from the link map), the version resources: brisal's
+own, and the project's in every other program; and the hardening a security
+review scans for: Control Flow Guard, a stack cookie the loader randomizes
+and the stack protector uses, CET shadow-stack compatibility, NO_SEH on x86,
+ASLR, NX and no writable code; with checksec's table of every program."""
 import hashlib
+import json
 import os
 import re
 import subprocess
@@ -27,22 +31,23 @@ WINDOWS_DLLS = {"kernel32.dll", "ole32.dll", "oleaut32.dll"}
 UCRT_DLLS = {f"api-ms-win-crt-{name}-l1-1-0.dll" for name in (
     "conio", "convert", "environment", "filesystem", "heap", "locale", "math", "multibyte", "private", "process",
     "runtime", "stdio", "string", "time", "utility")}
-# The C runtime each build links to: MinGW-w64 GCC's msvcrt, Zig's UCRT.
+# Windows' default stack cookie, which the loader replaces with a random one.
 ARCHES = {
-    "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | {"msvcrt.dll"}},
-    "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | {"msvcrt.dll"}},
-    "arm64": {"machine": 0xAA64, "msvc": "aarch64-pc-windows-msvc", "system_dlls": WINDOWS_DLLS | UCRT_DLLS},
+    "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc", "cookie": 0x2B992DDFA232, "prefix": ""},
+    "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc", "cookie": 0xBB40E64E, "prefix": "_"},
+    "arm64": {"machine": 0xAA64, "msvc": "aarch64-pc-windows-msvc", "cookie": 0x2B992DDFA232, "prefix": ""},
 }
+SYSTEM_DLLS = WINDOWS_DLLS | UCRT_DLLS
 CLASSES = ["WMIinterface", "Device", "Partition", "HardDisk", "System", "OperatingSystem"]
 EXECUTABLES = ["korvel.exe", "brisal.exe", "korvel-capture.exe", "korvel-report.exe"]
-BUDGETS = {("brisal.exe", "x64"): 49152, ("brisal.exe", "x86"): 57344, ("brisal.exe", "arm64"): 57344,
-           ("korvel.exe", "x64"): 114688, ("korvel.exe", "x86"): 180224, ("korvel.exe", "arm64"): 180224}
-SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
-                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
-                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
-                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}  # Windows 10 and 11
+BUDGETS = {"brisal.exe": 98304, "korvel.exe": 229376}
+SUPPORTED_OS = {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}  # Windows 10 and 11
 RT_MANIFEST = 24
-HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, NO_SEH, GUARD_CF = 0x20, 0x40, 0x100, 0x400, 0x4000
+RELOCS_STRIPPED = 0x1
+CF_INSTRUMENTED, CF_FUNCTION_TABLE_PRESENT = 0x100, 0x400
+DEBUG_TYPE_EX_DLLCHARACTERISTICS, CET_COMPAT = 20, 0x1
+MEM_EXECUTE, MEM_WRITE = 0x20000000, 0x80000000
 
 tally = Tally("static")
 check = tally.check
@@ -97,8 +102,7 @@ def operator_addresses(arch, pe):
 
 def common(name, pe, arch, size, extra_dlls=()):
     check(f"{name} machine", pe.FILE_HEADER.Machine == ARCHES[arch]["machine"], hex(pe.FILE_HEADER.Machine))
-    system_dlls = ARCHES[arch]["system_dlls"]
-    check(f"{name} imports only system DLLs", set(imports(pe)) <= system_dlls | set(extra_dlls), sorted(imports(pe)))
+    check(f"{name} imports only system DLLs", set(imports(pe)) <= SYSTEM_DLLS | set(extra_dlls), sorted(imports(pe)))
     stripped = pe.FILE_HEADER.PointerToSymbolTable == 0 and pe.FILE_HEADER.NumberOfSymbols == 0 and \
         not any(s.Name.rstrip(b"\0").startswith(b".debug") or s.Name.startswith(b"/") for s in pe.sections)
     check(f"{name} stripped", stripped, [s.Name for s in pe.sections])
@@ -107,13 +111,79 @@ def common(name, pe, arch, size, extra_dlls=()):
     wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if pe.OPTIONAL_HEADER.Magic == 0x20B else 0)
     check(f"{name} ASLR and NX", pe.OPTIONAL_HEADER.DllCharacteristics & wanted == wanted,
           hex(pe.OPTIONAL_HEADER.DllCharacteristics))
-    # The win32 thread model links no winpthread; our terminate handler replaces the verbose one.
+    # libc++ on Win32's own threads links no winpthread; our terminate handler replaces the verbose one.
     check(f"{name} carries no winpthread", b"pthread" not in pe.__data__)
     check(f"{name} carries no verbose terminate handler", b"terminate called" not in pe.__data__)
-    budget = BUDGETS.get((name.split()[0], arch))
+    budget = BUDGETS.get(name.split()[0])
     if budget:
         print(f"{name}: {size} bytes (budget {budget})")
         check(f"{name} within {budget} bytes", size <= budget, size)
+
+
+def map_symbols(path, prefix):
+    """name -> (address, origin) of the public symbols of lld's link map."""
+    found = {}
+    for line in open(path, errors="replace"):
+        fields = line.split()
+        if len(fields) >= 4 and re.fullmatch(r"[0-9a-f]{4}:[0-9a-f]{8}", fields[0]) and \
+                re.fullmatch(r"[0-9a-f]{8,16}", fields[2]):
+            found[fields[1][len(prefix):] if fields[1].startswith(prefix) else fields[1]] = (int(fields[2], 16),
+                                                                                           fields[-1])
+    return found
+
+
+def hardening(name, pe, arch, link_map):
+    """Control Flow Guard, the stack cookie, CET, SEH, relocations and W^X, as a security review reads them."""
+    characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+    check(f"{name} GUARD_CF", characteristics & GUARD_CF, hex(characteristics))
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    check(f"{name} has a load configuration", config is not None)
+    if config is None:
+        return
+    config = config.struct
+    flags = config.GuardFlags
+    check(f"{name} load configuration: CF_INSTRUMENTED and a function table",
+          flags & CF_INSTRUMENTED and flags & CF_FUNCTION_TABLE_PRESENT and config.GuardCFFunctionCount > 0
+          and config.GuardCFFunctionTable and config.GuardCFCheckFunctionPointer, (hex(flags), config.GuardCFFunctionCount))
+    base = pe.OPTIONAL_HEADER.ImageBase
+    cookie_rva = config.SecurityCookie - base
+    section = pe.get_section_by_rva(cookie_rva) if config.SecurityCookie else None
+    stored = (pe.get_qword_at_rva(cookie_rva) if pe.OPTIONAL_HEADER.Magic == 0x20B else pe.get_dword_at_rva(cookie_rva)) \
+        if section else None
+    check(f"{name} security cookie stored as Windows' default, in writable data",
+          stored == ARCHES[arch]["cookie"] and section.Characteristics & MEM_WRITE
+          and not section.Characteristics & MEM_EXECUTE, hex(stored or 0))
+    symbols = map_symbols(link_map, ARCHES[arch]["prefix"])
+    guard, failure = symbols.get("__stack_chk_guard"), symbols.get("__stack_chk_fail")
+    check(f"{name} the stack protector's canary and failure are the load configuration's",
+          guard and guard[0] == config.SecurityCookie and "load_config" in guard[1]
+          and failure and "load_config" in failure[1], (guard, failure))
+    extended = [d for d in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []) if d.struct.Type == DEBUG_TYPE_EX_DLLCHARACTERISTICS]
+    cet = bool(extended) and pe.get_dword_at_rva(extended[0].struct.AddressOfRawData) & CET_COMPAT
+    check(f"{name} CET shadow-stack compatible", cet, [d.struct.Type for d in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])])
+    if arch == "x86":
+        check(f"{name} NO_SEH", characteristics & NO_SEH and not config.SEHandlerTable, hex(characteristics))
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+    check(f"{name} relocations kept", not pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED and relocations.Size > 0)
+    both = [s.Name.rstrip(b"\0").decode() for s in pe.sections
+            if s.Characteristics & MEM_WRITE and s.Characteristics & MEM_EXECUTE]
+    check(f"{name} no section both writable and executable", not both, both)
+
+
+def checksec(paths):
+    """checksec-py's table of every program, and its verdicts on what it scans."""
+    tool = os.path.join(os.environ.get("KORVEL_PYTHON_TOOLS") or os.path.join(ROOT, "build", "python-tools"),
+                        "bin", "checksec")
+    table = subprocess.run([tool, "--workers=1", *paths], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                           env=dict(os.environ, COLUMNS="200", TERM="dumb"), cwd=os.path.join(ROOT, "dist"))
+    print("\n".join(line for line in table.stdout.splitlines() if line.strip() and "Processing" not in line))
+    found = json.loads(subprocess.run([tool, "--json", *paths], stdout=subprocess.PIPE, check=True,
+                                      cwd=os.path.join(ROOT, "dist")).stdout)
+    for path in paths:
+        verdict = found.get(os.path.join(ROOT, "dist", path), {})
+        wanted = ["nx", "canary", "aslr", "dynamic_base", "guard_cf"] + \
+                 (["high_entropy_va"] if "x86/" not in path else [])
+        check(f"checksec {path}: {', '.join(wanted)}", all(verdict.get(w) for w in wanted), verdict)
 
 
 def manifest(name, pe):
@@ -130,7 +200,7 @@ def manifest(name, pe):
     levels = [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
     oses = {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}
     check(f"{name} manifest asInvoker", levels == ["asInvoker"], levels)
-    check(f"{name} manifest supportedOS 7, 8, 8.1, 10/11", oses == SUPPORTED_OS, oses)
+    check(f"{name} manifest supportedOS 10/11 only", oses == SUPPORTED_OS, oses)
     check(f"{name} manifest keeps the ANSI code page", not any(e.tag.endswith("activeCodePage") for e in root.iter()))
 
 
@@ -209,6 +279,8 @@ def main():
             common(name, pe, arch, os.path.getsize(path), extra_dlls=("ostrum.dll",) if exe == "brisal.exe" else ())
             check(f"{name} console subsystem", pe.OPTIONAL_HEADER.Subsystem == 3, pe.OPTIONAL_HEADER.Subsystem)
             manifest(name, pe)
+            folder = "brisal" if exe == "brisal.exe" else "korvel"
+            hardening(name, pe, arch, os.path.join(ROOT, "build", f"windows-{arch}", folder, exe[:-4] + ".map"))
             if exe != "brisal.exe":
                 version_resource(name, pe, our_version(exe), our_version(exe)["FileVersion"])
             imported = set().union(*imports(pe).values())
@@ -241,6 +313,7 @@ def main():
         check(f"ostrum.dll ({arch}) stand-in exports the decorated names", set(exports(ostrum)) == ostrum_calls,
               sorted(exports(ostrum)))
     checksums()
+    checksec([f"windows-{arch}/{exe}" for arch in ARCHES for exe in EXECUTABLES])
     return tally.finish()
 
 

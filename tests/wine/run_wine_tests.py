@@ -14,6 +14,8 @@
 - korvel-report.exe writes the same page as dist/linux/korvel-report.
 - korvel-capture.exe and korvel-report.exe answer every command line of the
   conventions suite (help, version, refusals, "-") as their Linux builds do.
+- A program built with the shipped flags that overruns a stack buffer ends
+  with __fastfail.
 - Each shipped program with one allocation failed (allocation_shim.dll), from
   the C runtime's start-up on: the run ends under the program's contract.
 
@@ -302,6 +304,20 @@ def compare_report():
               (code, out) == (want.returncode, want.stdout), (code, len(out), len(want.stdout)))
 
 
+# __fastfail's status, STATUS_STACK_BUFFER_OVERRUN, as far as a Linux exit code can carry it.
+FAST_FAIL_EXIT = 0xC0000409 & 0xFF
+
+
+def stack_protector():
+    """A program built with the shipped flags that overruns a stack buffer ends with __fastfail; one that
+    stays within it returns."""
+    program = os.path.join(BUILD, "stack_smash.exe")
+    code, out = wine(program, ["within"])
+    check("stack_smash.exe within its buffer returns", (code, out) == (0, b"returned 6\r\n"), (code, out))
+    code, out = wine(program, ["x" * 64])
+    check("stack_smash.exe past its buffer ends with __fastfail", (code, out) == (FAST_FAIL_EXIT, b""), (code, out))
+
+
 def command_lines():
     """Help, version, refusals and "-" as on Linux (CR LF read as LF, Wine's own lines left out)."""
     for name, cases in COMMAND_LINES.items():
@@ -337,6 +353,7 @@ def suites():
     command_lines()
     brisal()
     exported_operators()
+    stack_protector()
     allocation_failures()
 
 
