@@ -28,6 +28,9 @@ set(CMAKE_AR ${CMAKE_CURRENT_LIST_DIR}/zig-ar)
 set(CMAKE_RANLIB ${CMAKE_CURRENT_LIST_DIR}/zig-ranlib)
 # Zig's resource compiler takes rc.exe's options; it writes the resources as an object of the architecture.
 set(CMAKE_RC_COMPILE_OBJECT "<CMAKE_RC_COMPILER> /:output-format coff /:target ${KORVEL_WINDOWS_ARCH} <DEFINES> <INCLUDES> <FLAGS> /fo <OBJECT> -- <SOURCE>")
+# CMake's compiler checks compile without linking: a link would make Zig build its whole
+# runtime once more, unoptimized, for a program nobody runs.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

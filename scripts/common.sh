@@ -41,7 +41,25 @@ install_python_tools() {
     rm -rf "$PYTHON_TOOLS"
     /usr/bin/python3 -m venv "$PYTHON_TOOLS" &&
         "$PYTHON_TOOLS/bin/pip" install -q --disable-pip-version-check -r scripts/python-tools.txt &&
-        cp scripts/python-tools.txt "$PYTHON_TOOLS/pins.txt"
+        share_zig && cp scripts/python-tools.txt "$PYTHON_TOOLS/pins.txt"
+}
+
+# Zig keys its cache of built runtime libraries (minutes per architecture) by the folder it
+# runs from, so a checkout of its own would build them all again. The pinned package is kept
+# once per machine and version (where that folder can be written), and the venv's is a link to it.
+ZIG_SHARED=/var/cache/korvel
+share_zig() {
+    local package version shared
+    package=$(ls -d "$PYTHON_TOOLS"/lib/python3*/site-packages/ziglang) || return 1
+    version=$(sed -n 's/^Version: //p' "$package"/../ziglang-*.dist-info/METADATA)
+    shared="$ZIG_SHARED/ziglang-$version"
+    mkdir -p "$ZIG_SHARED" 2> /dev/null && [ -w "$ZIG_SHARED" ] || return 0
+    if [ ! -x "$shared/zig" ]; then
+        rm -rf "$shared.new.$$" && cp -a "$package" "$shared.new.$$" && mv -T "$shared.new.$$" "$shared" 2> /dev/null
+        rm -rf "$shared.new.$$"
+    fi
+    [ -x "$shared/zig" ] && [ "$("$shared/zig" version)" = "$("$package/zig" version)" ] || return 0
+    rm -rf "$package" && ln -s "$shared" "$package"
 }
 
 # Idempotent: installs only packages whose file is missing, then the Python
