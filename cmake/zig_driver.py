@@ -31,6 +31,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import components  # noqa: E402  (where the pinned ziglang package is)
 
+
 def zig_executable():
     try:
         return os.path.join(components.ziglang_package(), "zig")

@@ -116,17 +116,23 @@ def zig_version():
 
 # A public symbol that went into the image, in lld's link.exe-style map:
 # section:offset, name, address, optional flags, library:object or object.
-_PUBLIC = re.compile(r"^ [0-9a-f]{4}:[0-9a-f]{8}\s+\S+\s+[0-9a-f]{16}\s+(?:[fi]\s+)*(\S+)$", re.M)
+_PUBLIC = re.compile(r"^ [0-9a-f]{4}:[0-9a-f]{8}\s+(\S+)\s+([0-9a-f]{16})\s+(?:[fi]\s+)*(\S+)$", re.M)
 
 
 def is_lld_map(text):
     return "\n Preferred load address is " in text[:1000]
 
 
+def public_symbols(text):
+    """(name, address, origin) of every public symbol of lld's map; the origin is library:object, an
+    object, or the linker's own "<linker-defined>" or "<absolute>"."""
+    return [(name, int(address, 16), origin) for name, address, origin in _PUBLIC.findall(text)]
+
+
 def kept_libraries(text):
     """(library or "", object) of every symbol the image kept."""
     found = set()
-    for origin in _PUBLIC.findall(text):
+    for _, _, origin in public_symbols(text):
         if origin not in ("<linker-defined>", "<absolute>"):  # the linker's own symbols
             library, _, obj = origin.rpartition(":")
             found.add((library, obj))

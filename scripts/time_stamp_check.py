@@ -81,9 +81,13 @@ class Certificate:
         return f"{shown_time(self.not_before)} to {shown_time(self.not_after)}"
 
 
-def pem_certificates(text):
-    return [Certificate(base64.b64decode(block)) for block in
-            re.findall(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", text, re.S)]
+def pem_file_certificates(path):
+    """The certificates of a PEM file; none without a file."""
+    if not path:
+        return []
+    with open(path, errors="replace") as f:
+        return [Certificate(base64.b64decode(block)) for block in
+                re.findall(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", f.read(), re.S)]
 
 
 def chain(leaf, pool):
@@ -121,11 +125,12 @@ def outside(when, certificates):
     return next((c for c in certificates if not c.not_before <= when <= c.not_after), None)
 
 
-def problem(token_der, signer_der, carried_der, ca_pem="", tsa_ca_pem=""):
-    """Why the stamp does not count at its own time, as one line; None when it does."""
-    token = Token(token_der)
-    signer_pool = [Certificate(c) for c in carried_der] + pem_certificates(ca_pem)
-    authority_pool = token.certificates + pem_certificates(tsa_ca_pem or ca_pem)
+def problem(token, signer_der, carried_der, ca_certificates=(), tsa_ca_certificates=()):
+    """Why the Token's stamp does not count at its own time, as one line; None when it does. The
+    signer's chain is built from the DER certificates the signature carries and the CA's, the
+    authority's from the token's and the time-stamping CA's."""
+    signer_pool = [Certificate(c) for c in carried_der] + list(ca_certificates)
+    authority_pool = token.certificates + list(tsa_ca_certificates)
     for who, certificates in (("the signing certificate's chain", chain(Certificate(signer_der), signer_pool)),
                               ("the time-stamping authority's chain", chain(token.authority, authority_pool))):
         late = outside(token.time, certificates)

@@ -23,6 +23,7 @@ release says about itself:
 Usage: verify-release.sh DIR [--ca FILE] [--tsa-ca FILE]
 One line per file; exit code 0 only when everything holds. A release that
 cannot be read as one gets one line on stderr and exit code 1."""
+import functools
 import hashlib
 import os
 import re
@@ -150,6 +151,12 @@ class Verifier:
         self.failures = 0
         self.signers = {}  # program -> certificate fingerprint
 
+    @functools.cached_property
+    def stamp_trust(self):
+        """The certificates of the CA file and of the time-stamping CA file, read once, for the chains a
+        time stamp is judged against."""
+        return tuple(time_stamp_check.pem_file_certificates(path) for path in (self.ca, self.tsa_ca))
+
     def report(self, holds, name, what):
         print(f"{'ok  ' if holds else 'FAIL'}  {name}: {what}")
         self.failures += 0 if holds else 1
@@ -179,12 +186,17 @@ class Verifier:
                              self.scratch("attributes.der", signature.signed_attributes))):
             return "does not verify under the certificate it carries"
         if signature.time_stamp:
-            late = self.time_stamp_time_problem(signature)
+            try:
+                token = time_stamp_check.Token(signature.time_stamp)
+                late = time_stamp_check.problem(token, signature.signer_certificate(), signature.certificates,
+                                                *self.stamp_trust)
+            except (IndexError, ValueError) as error:
+                return f"carries a time stamp that cannot be read ({shown(str(error))})"
             if late:
                 return late
-        if signature.time_stamp and not self.time_stamp_holds(signature):
-            return "carries a time stamp that does not verify" + (f" against {shown(self.tsa_ca)}" if self.tsa_ca
-                                                                   else " under the certificate it carries")
+            if not self.time_stamp_holds(signature, token.time):
+                return "carries a time stamp that does not verify" + (
+                    f" against {shown(self.tsa_ca)}" if self.tsa_ca else " under the certificate it carries")
         if self.ca:
             command = ["osslsigncode", "verify", "-CAfile", self.ca, "-in", published_path]
             if signature.time_stamp:
@@ -194,18 +206,9 @@ class Verifier:
                 return f"its certificate chain does not verify against {shown(self.ca)}"
         return None
 
-    def time_stamp_time_problem(self, signature):
-        """Why the time stamp does not count at its own time, or None."""
-        pem = {path: open(path, errors="replace").read() for path in (self.ca, self.tsa_ca) if path}
-        try:
-            return time_stamp_check.problem(signature.time_stamp, signature.signer_certificate(),
-                                            signature.certificates, pem.get(self.ca, ""), pem.get(self.tsa_ca, ""))
-        except (IndexError, ValueError) as error:
-            return f"carries a time stamp that cannot be read ({shown(str(error))})"
-
-    def time_stamp_holds(self, signature):
-        """The token time-stamps this signature's value, its chain judged at the stamp's time; without a CA,
-        under the token's own certificate."""
+    def time_stamp_holds(self, signature, when):
+        """The token time-stamps this signature's value, its chain judged at the stamp's time (when); without
+        a CA, under the token's own certificate."""
         token = self.scratch("token.der", signature.time_stamp)
         trust = self.tsa_ca
         extra = []
@@ -214,7 +217,6 @@ class Verifier:
             if not self.openssl("pkcs7", "-inform", "DER", "-in", token, "-print_certs", "-out", trust):
                 return False
             extra = ["-partial_chain"]
-        when = time_stamp_check.Token(signature.time_stamp).time
         return self.openssl("ts", "-verify", "-token_in", "-in", token, "-data",
                             self.scratch("stamped.bin", signature.signature_value), "-CAfile", trust, *extra,
                             "-attime", str(int(when.timestamp())))

@@ -25,13 +25,16 @@ import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import components  # noqa: E402  (its reader of lld's map)
 
 WINDOWS_DLLS = {"kernel32.dll", "ole32.dll", "oleaut32.dll"}
 # The Universal CRT's API sets: part of every Windows 10 and 11, WinPE included.
 UCRT_DLLS = {f"api-ms-win-crt-{name}-l1-1-0.dll" for name in (
     "conio", "convert", "environment", "filesystem", "heap", "locale", "math", "multibyte", "private", "process",
     "runtime", "stdio", "string", "time", "utility")}
-# Windows' default stack cookie, which the loader replaces with a random one.
+# Each architecture: its machine, clang's MSVC target, Windows' default stack cookie (which the loader
+# replaces with a random one) and how C names are decorated.
 ARCHES = {
     "x64": {"machine": 0x8664, "msvc": "x86_64-pc-windows-msvc", "cookie": 0x2B992DDFA232, "prefix": ""},
     "x86": {"machine": 0x14C, "msvc": "i686-pc-windows-msvc", "cookie": 0xBB40E64E, "prefix": "_"},
@@ -84,17 +87,14 @@ def msvc_names(arch):
 
 
 def operator_addresses(arch, pe):
-    """Where the link map puts each class's copy assignment (one section per function): GNU ld's map
-    gives the address, lld's link.exe-style map the output section and the offset within it."""
+    """Where the link map puts each class's copy assignment (one section per function): lld's
+    link.exe-style map gives the output section and the offset within it."""
     text = open(os.path.join(ROOT, "build", f"windows-{arch}", "brisal", "brisal.map")).read()
     found = {}
     for cls in CLASSES:
         section = r"\.text\$_ZN%d%saSERKS_" % (len(cls), cls)
-        gnu = re.search(r"^ %s\s+0x([0-9a-f]+)" % section, text, re.M)
         lld = re.search(r"^ ([0-9a-f]{4}):([0-9a-f]{8}) [0-9a-f]{8}H %s +CODE$" % section, text, re.M)
-        if gnu:
-            found[cls] = int(gnu.group(1), 16)
-        elif lld:
+        if lld:
             output = pe.sections[int(lld.group(1), 16) - 1]
             found[cls] = pe.OPTIONAL_HEADER.ImageBase + output.VirtualAddress + int(lld.group(2), 16)
     return found
@@ -121,15 +121,11 @@ def common(name, pe, arch, size, extra_dlls=()):
 
 
 def map_symbols(path, prefix):
-    """name -> (address, origin) of the public symbols of lld's link map."""
-    found = {}
-    for line in open(path, errors="replace"):
-        fields = line.split()
-        if len(fields) >= 4 and re.fullmatch(r"[0-9a-f]{4}:[0-9a-f]{8}", fields[0]) and \
-                re.fullmatch(r"[0-9a-f]{8,16}", fields[2]):
-            found[fields[1][len(prefix):] if fields[1].startswith(prefix) else fields[1]] = (int(fields[2], 16),
-                                                                                           fields[-1])
-    return found
+    """C name -> (address, origin) of the public symbols of lld's link map (prefix: the architecture's
+    decoration of C names)."""
+    with open(path, errors="replace") as f:
+        return {name[len(prefix):] if name.startswith(prefix) else name: (address, origin)
+                for name, address, origin in components.public_symbols(f.read())}
 
 
 def hardening(name, pe, arch, link_map):
