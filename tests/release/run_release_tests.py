@@ -30,7 +30,6 @@ import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 import authenticode  # noqa: E402
 import pe_signature  # noqa: E402
 import release_zip  # noqa: E402

@@ -17,19 +17,20 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
 
-KORVEL = sys.argv[1]
-KORVEL_CAPTURE = sys.argv[2]
+# The programs under test, from the command line (the replay suites import refusals() only).
+KORVEL = KORVEL_CAPTURE = None
 MAX_DESCRIPTION = 1 << 20
 MEMORY_LIMIT = 128 << 20
 tally = Tally("hostile descriptions")
 
 
-def run(machine, args, limit=None, stdin=None, program=KORVEL):
+def run(machine, args, limit=None, stdin=None, program=None):
     """Exit code, stdout, stderr, seconds and peak resident bytes of one run."""
     def limited():
         if limit:
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     env = dict(os.environ, KORVEL_MACHINE=machine)
+    program = program or KORVEL
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         start = time.monotonic()
         child = subprocess.Popen([program] + args, env=env, stdin=stdin, stdout=out, stderr=err,
@@ -155,6 +156,8 @@ def out_of_memory(work):
 
 
 def main():
+    global KORVEL, KORVEL_CAPTURE
+    KORVEL, KORVEL_CAPTURE = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as work:
         hostile(work)
         size_limit(work)

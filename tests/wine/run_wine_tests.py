@@ -19,7 +19,7 @@
 - Each shipped program with one allocation failed (allocation_shim.dll), from
   the C runtime's start-up on: the run ends under the program's contract.
 
-Each architecture runs where wine_host.py puts it: arm64 under Debian 13's
+Each architecture runs where scripts/wine_host.py puts it: arm64 under Debian 13's
 arm64 Wine, through qemu-user.
 Usage: run_wine_tests.py x64|x86|arm64"""
 import json
@@ -30,6 +30,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "scripts"))
 from tally import Tally  # noqa: E402
 import wine_host  # noqa: E402
 from korvel.tool_conventions import CASES as COMMAND_LINES  # noqa: E402

@@ -1,0 +1,191 @@
+"""Runs a shipped Windows program of one architecture under Wine on the
+simulated machine of a description: replay_shim.dll answers the program's
+platform calls, replay_host.exe starts each run with it, and one Wine session
+serves every run of a Replayer.
+
+scripts/replay-on-wine is the command; the replay suites use Replayer directly."""
+import contextlib
+import json
+import os
+import select
+import shutil
+import subprocess
+import time
+
+import wine_host
+from release_zip import ARCHES  # noqa: F401  (the command's architectures)
+
+ROOT = wine_host.ROOT
+# What the command replays; korvel-report.exe reads its description itself and runs unshimmed.
+PROGRAMS = ("korvel", "korvel-capture")
+DEFAULT_TIME_LIMIT = 60
+LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
+# An NTSTATUS of an exception, as a process's exit code.
+CRASH_CODES = 0xC0000000
+
+
+def test_build(arch):
+    return os.path.join(ROOT, "build", f"wine-tests-{arch}")
+
+
+def build_tools(arch, log):
+    """replay_shim.dll and replay_host.exe for the architecture, built or brought up to date."""
+    preset = f"wine-tests-{arch}"
+    with open(log, "w") as out:
+        if not os.path.exists(os.path.join(test_build(arch), "CMakeCache.txt")):
+            if subprocess.run(["cmake", "--preset", preset], cwd=ROOT, stdout=out, stderr=out).returncode != 0:
+                return False
+        return subprocess.run(["cmake", "--build", "--preset", preset, "--target", "replay_shim", "replay_host"],
+                              cwd=ROOT, stdout=out, stderr=out).returncode == 0
+
+
+def linux_refusal(path):
+    """Why the loader refuses the description at path, in its own words; None when it reads it."""
+    env = {k: v for k, v in os.environ.items() if k != "KORVEL_MACHINE"}
+    env["KORVEL_MACHINE"] = path
+    result = subprocess.run([LINUX_KORVEL, "/h"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            timeout=60)
+    err = result.stderr.decode("latin-1").rstrip("\n")
+    return err[len("korvel: "):] if err.startswith("korvel: ") else err or None
+
+
+def parse_record(data):
+    record = {"calls": [], "problems": [], "refused": None}
+    for line in data.decode("latin-1").splitlines():
+        kind, _, text = line.partition(" ")
+        if kind == "call":
+            record["calls"].append(text)
+        elif kind == "problem":
+            record["problems"].append(text)
+        elif kind == "refused":
+            record["refused"] = text
+    return record
+
+
+class Replayer:
+    """One architecture's Wine session with replay_host.exe running in it."""
+
+    def __init__(self, arch, time_limit=DEFAULT_TIME_LIMIT):
+        self.arch, self.time_limit = arch, time_limit
+        self.work = os.path.join(ROOT, "build", f"replay-{arch}")
+        self.tools = os.path.join(test_build(arch), "tests", "wine")
+        self.stack = contextlib.ExitStack()
+        self.host = self.process = None
+        self.windows_work = None
+        self.count = 0
+
+    def __enter__(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        try:
+            self.host = self.stack.enter_context(wine_host.session(self.arch))
+            self.host.run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+            self.windows_work = self.host.windows_path(self.work)
+            self.windows_tools = self.host.windows_path(self.tools)
+        except BaseException:
+            self.stack.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        if self.host is not None and self.host.root is None:
+            self.host.run(["wineserver", "-k"], timeout=60)
+        self.stack.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def start(self):
+        argv, cwd = self.host.command(["wine", os.path.join(self.tools, "replay_host.exe")], ROOT)
+        self.process = subprocess.Popen(argv, cwd=cwd, env=self.host.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        if self.process is None:
+            return
+        with contextlib.suppress(OSError):
+            self.process.stdin.close()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process = None
+
+    def answer(self, job_line):
+        """replay_host.exe's result line for one job; None when it gave none in time (it is then ended)."""
+        if self.process is None:
+            self.start()
+        try:
+            self.process.stdin.write(job_line.encode("latin-1") + b"\n")
+            self.process.stdin.flush()
+        except OSError:
+            self.stop()
+            return None
+        deadline = time.monotonic() + self.time_limit + 60
+        line = b""
+        while not line.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.process.stdout], [], [], left)[0]:
+                break
+            chunk = os.read(self.process.stdout.fileno(), 1)
+            if not chunk:
+                break
+            line += chunk
+        if not line.endswith(b"\n"):
+            self.process.kill()
+            self.stop()
+            return None
+        return line.decode("latin-1").strip()
+
+    def run(self, program, args, machine=None, machine_name=None, shim=True):
+        """One run: {"stdout", "stderr", "exit", "calls", "problems", "refused", "failure"}. machine is a
+        description's path (copied where every Wine sees it), or None for the built-in one."""
+        self.count += 1
+        name = f"run{self.count}"
+        files = {kind: os.path.join(self.work, f"{name}.{kind}") for kind in ("json", "out", "err", "record")}
+
+        def windows(kind):
+            return f"{self.windows_work}\\{name}.{kind}"
+        env = []
+        if shim:
+            env.append("KORVEL_REPLAY_RECORD=" + windows("record"))
+            if machine is not None:
+                shutil.copyfile(machine, files["json"])
+                env += ["KORVEL_MACHINE=" + windows("json"), "KORVEL_MACHINE_NAME=" + (machine_name or machine)]
+        fields = [str(self.time_limit * 1000), self.windows_tools + "\\replay_shim.dll" if shim else "-", "-",
+                  windows("out"), windows("err"), "\x1e".join(env),
+                  os.path.join(ROOT, "dist", f"windows-{self.arch}", f"{program}.exe")] + list(args)
+        answer = self.answer("\t".join(fields))
+        result = {"stdout": b"", "stderr": b"", "exit": None, "calls": [], "problems": [], "refused": None,
+                  "failure": None}
+        recorded = os.path.exists(files["record"])
+        for kind in ("out", "err", "record"):
+            if os.path.exists(files[kind]):
+                with open(files[kind], "rb") as f:
+                    data = f.read()
+                if kind == "record":
+                    result.update(parse_record(data))
+                else:
+                    result["stdout" if kind == "out" else "stderr"] = data
+        for path in files.values():
+            with contextlib.suppress(OSError):
+                os.remove(path)
+        if answer is None:
+            result["failure"] = "the replay host stopped answering"
+        elif answer == "timeout":
+            result["failure"] = f"{program}.exe did not end within {self.time_limit} s"
+        elif answer == "no shim":
+            result["failure"] = None if result["refused"] else \
+                "the replay shim did not load: " + ("; ".join(result["problems"]) or "no reason given")
+        elif answer.startswith("exit "):
+            code = int(answer[5:])
+            result["exit"] = code
+            if code >= CRASH_CODES:
+                result["failure"] = f"{program}.exe crashed with 0x{code:08X}"
+            elif shim and not recorded:
+                result["failure"] = f"{program}.exe ended without the replay shim's record"
+        else:
+            result["failure"] = f"replay_host.exe: {answer}"
+        if shim and result["failure"] is None and result["refused"] is None and result["problems"]:
+            result["failure"] = "; ".join(result["problems"])
+        return result

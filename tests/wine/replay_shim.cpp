@@ -1,0 +1,174 @@
+// Loaded into korvel.exe or korvel-capture.exe by replay_host.exe before the
+// program runs: the program's platform becomes the simulated machine of a
+// description, so that the shipped binary answers for any machine.
+//   KORVEL_MACHINE        the description (a Windows path); unset, the
+//                         built-in machine, as for the Linux programs
+//   KORVEL_MACHINE_NAME   the name its refusals give it (else KORVEL_MACHINE)
+//   KORVEL_REPLAY_RECORD  gets the record of the run (call_record.h) when the
+//                         program exits, or why the shim did not load
+// Strict: every import of the program from kernel32, ole32 and oleaut32 is
+// either answered by the machine or one of the C runtime's own, which
+// korvel's logic never calls. Any other import, or a DLL other than those and
+// the C runtime's, keeps the shim from loading and the program from running.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "call_record.h"
+#include "replay_shim.h"
+#include "sim/machine_loader.h"
+#include "sim/sim_program.h"
+
+namespace korvel::replay {
+namespace {
+
+// What the C runtime and the unwinder of a program built like ours import
+// for themselves.
+const char* const kRuntimeImports[] = {
+    "AcquireSRWLockExclusive", "AcquireSRWLockShared", "DeleteCriticalSection", "EnterCriticalSection",
+    "ExitProcess", "GetCurrentProcess", "GetLastError", "GetStdHandle", "InitializeCriticalSection",
+    "K32EnumProcessModules", "LeaveCriticalSection", "RaiseException", "ReleaseSRWLockExclusive",
+    "ReleaseSRWLockShared", "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlRestoreContext", "RtlUnwindEx",
+    "RtlVirtualUnwind", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess", "TlsGetValue", "VirtualProtect",
+    "VirtualQuery", "WriteFile", "lstrlenA"};
+
+// Made once the description is read; never freed, as they serve until the last DLL notification.
+sim::SimulatedMachine* loaded = nullptr;
+std::vector<std::string>* seen = nullptr;
+std::string* recordPath = nullptr;
+
+std::string environment(const char* name) {
+    char value[4096];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+void writeRecord(const std::string& text) {
+    const HANDLE file =
+        CreateFileA(recordPath->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    (void)WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void writeRun() {
+    std::vector<std::string> problems = *seen;
+    for (const std::string& leak : loaded->problems()) problems.push_back(leak);
+    for (const std::string& leak : strayStrings()) problems.push_back(leak);
+    writeRecord(recordText(loaded->log(), problems));
+}
+
+std::variant<sim::MachineDescription, std::string> readMachine() {
+    const std::string path = environment("KORVEL_MACHINE");
+    if (path.empty()) return sim::parseMachine(sim::defaultMachineJson());
+    const std::string name = environment("KORVEL_MACHINE_NAME");
+    return sim::machineFromText(name.empty() ? path : name, sim::readDescriptionFile(path.c_str()));
+}
+
+bool sameName(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+
+const Answer* answerFor(const char* dll, const char* function) {
+    for (const auto& [answers, count] : {std::pair{kKernel32Answers, kKernel32AnswerCount},
+                                         std::pair{kComAnswers, kComAnswerCount}}) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (sameName(answers[i].dll, dll) && std::strcmp(answers[i].function, function) == 0) return &answers[i];
+        }
+    }
+    return nullptr;
+}
+
+bool runtimeImport(const char* dll, const char* function) {
+    if (!sameName(dll, "kernel32.dll")) return false;
+    for (const char* name : kRuntimeImports) {
+        if (std::strcmp(name, function) == 0) return true;
+    }
+    return false;
+}
+
+bool cRuntime(const char* dll) { return _strnicmp(dll, "api-ms-win-crt-", 15) == 0; }
+
+bool point(IMAGE_THUNK_DATA* slot, void* replacement) {
+    DWORD protection = 0;
+    if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection)) return false;
+    slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+    VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
+    return true;
+}
+
+// Points every answered import at its answer; the reason it cannot, or nothing.
+std::string answerImports() {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name != 0;
+         ++import) {
+        const auto* dll = reinterpret_cast<const char*>(base + import->Name);
+        if (cRuntime(dll)) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) return std::string("the program imports from ") + dll + " by ordinal";
+            const auto* function =
+                reinterpret_cast<const char*>(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+            if (const Answer* answer = answerFor(dll, function)) {
+                if (!point(slots, answer->replacement)) return std::string("cannot answer ") + function;
+            } else if (!runtimeImport(dll, function)) {
+                return std::string("the program imports ") + dll + "!" + function + ", which the machine does not answer";
+            }
+        }
+    }
+    return std::string();
+}
+
+BOOL attach() {
+    recordPath = new std::string(environment("KORVEL_REPLAY_RECORD"));
+    if (recordPath->empty()) return FALSE;
+    auto description = readMachine();
+    if (const auto* reason = std::get_if<std::string>(&description)) {
+        writeRecord(recordLine("refused", oneLine(*reason)));
+        return FALSE;
+    }
+    loaded = new sim::SimulatedMachine(std::move(std::get<sim::MachineDescription>(description)));
+    loaded->keepLog();
+    seen = new std::vector<std::string>;
+    const std::string refusal = answerImports();
+    if (!refusal.empty()) {
+        writeRecord(recordLine("problem", refusal));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+sim::SimulatedMachine& machine() { return *loaded; }
+
+void problem(const std::string& what) { seen->push_back(what); }
+
+void unanswered(const std::string& call) {
+    const std::string line = "replay: " + call + " is not answered by the machine\r\n";
+    DWORD written = 0;
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    problem("unanswered: " + call);
+    writeRun();
+    TerminateProcess(GetCurrentProcess(), kUnansweredExitCode);
+    ExitProcess(kUnansweredExitCode);  // not reached
+}
+
+}  // namespace korvel::replay
+
+// Refusing to load tells the host that the program cannot run on the machine.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    try {
+        if (reason == DLL_PROCESS_ATTACH) return korvel::replay::attach();
+        if (reason == DLL_PROCESS_DETACH && korvel::replay::loaded != nullptr) korvel::replay::writeRun();
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
