@@ -37,55 +37,82 @@ sanitizer_tests() {
 
 fuzz_smoke() { ./fuzz.sh 3; }
 
-# The cross-built test programs (MinGW-w64's posix thread model; Zig's for arm64) beside the shipped executables.
-wine_suite() {
-    local arch=$1
-    build_preset "wine-tests-$arch" > "build/wine-tests-$arch-build.log" 2>&1 ||
-        { tail -20 "build/wine-tests-$arch-build.log"; return 1; }
-    tests/wine/run_wine_tests.py "$arch"
+# The cross-built test programs (Zig, as what ships) beside the shipped executables.
+wine_test_programs() {
+    build_preset "wine-tests-$1" > "build/wine-tests-$1-build.log" 2>&1 ||
+        { tail -20 "build/wine-tests-$1-build.log"; return 1; }
 }
 
-# A suite that runs beside the ones that follow; its output is shown when it is waited for.
-start_suite() {
-    background_name=$1 background_started=$SECONDS
-    shift
-    ("$@"; status=$?; echo "$SECONDS" > build/suite-beside.end; exit "$status") > build/suite-beside.log 2>&1 &
-    background_pid=$!
+wine_suite() { wine_test_programs "$1" && tests/wine/run_wine_tests.py "$1"; }
+
+replay_suite() { tests/wine/run_replay_tests.py "$1"; }
+
+# Suites that run one after another beside the others, each shown when they are waited for.
+beside=()
+start_beside() {
+    beside=("$@")
+    (
+        for i in "${!beside[@]}"; do
+            started=$SECONDS
+            ${beside[$i]#*:} > "build/beside-$i.log" 2>&1
+            echo "$? $((SECONDS - started))" > "build/beside-$i.result"
+        done
+    ) &
+    beside_pid=$!
 }
 
-wait_for_suite() {
-    wait "$background_pid"
-    local status=$?
-    echo
-    echo "== suite: $background_name (ran beside the suites above)"
-    cat build/suite-beside.log
-    if [ "$status" -eq 0 ]; then
-        suites_passed=$((suites_passed + 1))
-    else
-        suites_failed=$((suites_failed + 1))
-        failures+=("$background_name")
-    fi
-    echo "== suite took $(($(cat build/suite-beside.end) - background_started)) s: $background_name"
+wait_for_beside() {
+    wait "$beside_pid"
+    local i status seconds
+    for i in "${!beside[@]}"; do
+        echo
+        echo "== suite: ${beside[$i]%%:*} (ran beside the suites above)"
+        cat "build/beside-$i.log"
+        read -r status seconds < "build/beside-$i.result" || status=1
+        if [ "$status" -eq 0 ]; then
+            suites_passed=$((suites_passed + 1))
+        else
+            suites_failed=$((suites_failed + 1))
+            failures+=("${beside[$i]%%:*}")
+        fi
+        echo "== suite took ${seconds:-?} s: ${beside[$i]%%:*}"
+    done
 }
 
-# The emulated architecture's programs run in one emulated thread most of the time: that suite
-# runs beside the others, and the signed releases, which start its Wine too, wait for it.
+# The emulated architecture's programs run in one emulated thread most of the time: its suites run
+# beside the others, and so do the signed releases after them (which start its Wine too, and the
+# other architectures' in a prefix of their own, once their test programs are built).
 emulated=arm64
-start_suite "Windows $emulated programs under Wine" wine_suite "$emulated"
+native_arches=()
+for arch in $(scripts/release_zip.py arches); do
+    [ "$arch" = "$emulated" ] || native_arches+=("$arch")
+done
+rm -f build/wine-test-programs.built
+signed_releases() {
+    while [ ! -e build/wine-test-programs.built ]; do sleep 2; done
+    tests/release/run_release_tests.py
+}
+start_beside "Windows $emulated programs under Wine:wine_suite $emulated" \
+    "Windows $emulated replays under Wine:replay_suite $emulated" \
+    "signed releases:signed_releases"
+for arch in "${native_arches[@]}"; do
+    run_suite "Windows $arch test programs built" wine_test_programs "$arch"
+done
+touch build/wine-test-programs.built
 run_suite "native unit and scenario tests" native_tests
 run_suite "native tests under ASan and UBSan" sanitizer_tests
 run_suite "fuzz targets, briefly" fuzz_smoke
 run_suite "clang-tidy and cppcheck" scripts/static_analysis.sh
-for arch in $(scripts/release_zip.py arches); do
-    [ "$arch" = "$emulated" ] || run_suite "Windows $arch programs under Wine" wine_suite "$arch"
+for arch in "${native_arches[@]}"; do
+    run_suite "Windows $arch programs under Wine" tests/wine/run_wine_tests.py "$arch"
+    run_suite "Windows $arch replays under Wine" replay_suite "$arch"
 done
 run_suite "static checks of the Windows binaries" tests/static/check_pe.py
 run_suite "documentation examples and links" tests/docs/check_docs.py
 run_suite "korvel-report in a browser" tests/report/browser_report.py dist/linux/korvel-report
 run_suite "SBOMs and third-party notices" tests/release/check_sboms.py
 run_suite "reproducible Windows builds and signatures" tests/static/reproducible_build.sh
-wait_for_suite
-run_suite "signed releases" tests/release/run_release_tests.py
+wait_for_beside
 
 echo
 [ ${#failures[@]} -eq 0 ] || printf 'failed suite: %s\n' "${failures[@]}"

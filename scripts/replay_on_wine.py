@@ -62,16 +62,24 @@ def parse_record(data):
     return record
 
 
-class Replayer:
-    """One architecture's Wine session with replay_host.exe running in it."""
+class Run:
+    """How one program run ended: its exit code (None when it did not end by itself), stdout and stderr."""
 
-    def __init__(self, arch, time_limit=DEFAULT_TIME_LIMIT):
+    def __init__(self, code, stdout, stderr, failure):
+        self.code, self.stdout, self.stderr, self.failure = code, stdout, stderr, failure
+
+
+class WineRunner:
+    """One architecture's Wine session with replay_host.exe running in it, which starts each program (with
+    shims loaded before its first instruction, when asked) far faster than a wine command does."""
+
+    def __init__(self, arch, time_limit=DEFAULT_TIME_LIMIT, name="run"):
         self.arch, self.time_limit = arch, time_limit
-        self.work = os.path.join(ROOT, "build", f"replay-{arch}")
+        self.work = os.path.join(ROOT, "build", f"{name}-{arch}")
         self.tools = os.path.join(test_build(arch), "tests", "wine")
         self.stack = contextlib.ExitStack()
         self.host = self.process = None
-        self.windows_work = None
+        self.windows_work = self.windows_tools = None
         self.count = 0
 
     def __enter__(self):
@@ -90,7 +98,8 @@ class Replayer:
     def __exit__(self, *exc):
         self.stop()
         if self.host is not None and self.host.root is None:
-            self.host.run(["wineserver", "-k"], timeout=60)
+            # What this session started ends with it; a server that other programs still use is waited for.
+            self.host.run(["wineserver", "-w"], timeout=120)
         self.stack.close()
         shutil.rmtree(self.work, ignore_errors=True)
 
@@ -137,55 +146,85 @@ class Replayer:
             return None
         return line.decode("latin-1").strip()
 
-    def run(self, program, args, machine=None, machine_name=None, shim=True):
-        """One run: {"stdout", "stderr", "exit", "calls", "problems", "refused", "failure"}. machine is a
-        description's path (copied where every Wine sees it), or None for the built-in one."""
+    def windows_file(self, name):
+        return f"{self.windows_work}\\{name}"
+
+    def file(self, name):
+        return os.path.join(self.work, name)
+
+    def program(self, exe, args, env=None, shims=(), stdin=None):
+        """Runs exe (a path) with the shims named (DLLs of the test build), the variables of env set and stdin's
+        bytes on its standard input."""
         self.count += 1
         name = f"run{self.count}"
-        files = {kind: os.path.join(self.work, f"{name}.{kind}") for kind in ("json", "out", "err", "record")}
-
-        def windows(kind):
-            return f"{self.windows_work}\\{name}.{kind}"
-        env = []
-        if shim:
-            env.append("KORVEL_REPLAY_RECORD=" + windows("record"))
-            if machine is not None:
-                shutil.copyfile(machine, files["json"])
-                env += ["KORVEL_MACHINE=" + windows("json"), "KORVEL_MACHINE_NAME=" + (machine_name or machine)]
-        fields = [str(self.time_limit * 1000), self.windows_tools + "\\replay_shim.dll" if shim else "-", "-",
-                  windows("out"), windows("err"), "\x1e".join(env),
-                  os.path.join(ROOT, "dist", f"windows-{self.arch}", f"{program}.exe")] + list(args)
+        files = {kind: self.file(f"{name}.{kind}") for kind in ("in", "out", "err")}
+        if stdin is not None:
+            with open(files["in"], "wb") as f:
+                f.write(stdin)
+        shim_list = "|".join(f"{self.windows_tools}\\{shim}" for shim in shims) or "-"
+        fields = [str(self.time_limit * 1000), shim_list, self.windows_file(f"{name}.in") if stdin is not None else "-",
+                  self.windows_file(f"{name}.out"), self.windows_file(f"{name}.err"),
+                  "\x1e".join(f"{key}={value}" for key, value in (env or {}).items()), exe] + list(args)
         answer = self.answer("\t".join(fields))
-        result = {"stdout": b"", "stderr": b"", "exit": None, "calls": [], "problems": [], "refused": None,
-                  "failure": None}
-        recorded = os.path.exists(files["record"])
-        for kind in ("out", "err", "record"):
-            if os.path.exists(files[kind]):
-                with open(files[kind], "rb") as f:
-                    data = f.read()
-                if kind == "record":
-                    result.update(parse_record(data))
-                else:
-                    result["stdout" if kind == "out" else "stderr"] = data
+        output = {}
+        for kind in ("out", "err"):
+            with contextlib.suppress(OSError), open(files[kind], "rb") as f:
+                output[kind] = f.read()
         for path in files.values():
             with contextlib.suppress(OSError):
                 os.remove(path)
+        code, failure = None, None
         if answer is None:
-            result["failure"] = "the replay host stopped answering"
+            failure = "the replay host stopped answering"
         elif answer == "timeout":
-            result["failure"] = f"{program}.exe did not end within {self.time_limit} s"
+            failure = f"{os.path.basename(exe)} did not end within {self.time_limit} s"
         elif answer == "no shim":
-            result["failure"] = None if result["refused"] else \
-                "the replay shim did not load: " + ("; ".join(result["problems"]) or "no reason given")
+            failure = "a shim did not load"
         elif answer.startswith("exit "):
             code = int(answer[5:])
-            result["exit"] = code
-            if code >= CRASH_CODES:
-                result["failure"] = f"{program}.exe crashed with 0x{code:08X}"
-            elif shim and not recorded:
-                result["failure"] = f"{program}.exe ended without the replay shim's record"
         else:
-            result["failure"] = f"replay_host.exe: {answer}"
+            failure = f"replay_host.exe: {answer}"
+        return Run(code, output.get("out", b""), output.get("err", b""), failure)
+
+
+class Replayer(WineRunner):
+    """Runs the shipped programs of one architecture on simulated machines."""
+
+    def __init__(self, arch, time_limit=DEFAULT_TIME_LIMIT):
+        super().__init__(arch, time_limit, "replay")
+
+    def run(self, program, args, machine=None, machine_name=None, shim=True):
+        """One run: {"stdout", "stderr", "exit", "calls", "problems", "refused", "failure"}. machine is a
+        description's path (copied where every Wine sees it), or None for the built-in one. Without the shim
+        (korvel-report.exe) the program runs on its own."""
+        self.count += 1
+        name = f"machine{self.count}"
+        record, copy = self.file(f"{name}.record"), self.file(f"{name}.json")
+        env = {}
+        if shim:
+            env["KORVEL_REPLAY_RECORD"] = self.windows_file(f"{name}.record")
+            if machine is not None:
+                shutil.copyfile(machine, copy)
+                env.update(KORVEL_MACHINE=self.windows_file(f"{name}.json"), KORVEL_MACHINE_NAME=machine_name or machine)
+        exe = os.path.join(ROOT, "dist", f"windows-{self.arch}", f"{program}.exe")
+        ran = self.program(exe, args, env, ("replay_shim.dll",) if shim else ())
+        result = {"stdout": ran.stdout, "stderr": ran.stderr, "exit": ran.code, "calls": [], "problems": [],
+                  "refused": None, "failure": ran.failure}
+        recorded = os.path.exists(record)
+        if recorded:
+            with open(record, "rb") as f:
+                result.update(parse_record(f.read()))
+        for path in (record, copy):
+            with contextlib.suppress(OSError):
+                os.remove(path)
+        if result["refused"]:
+            result["failure"] = None
+        elif ran.failure == "a shim did not load":
+            result["failure"] = "the replay shim did not load: " + ("; ".join(result["problems"]) or "no reason given")
+        elif ran.code is not None and ran.code >= CRASH_CODES:
+            result["failure"] = f"{program}.exe crashed with 0x{ran.code:08X}"
+        elif ran.code is not None and shim and not recorded:
+            result["failure"] = f"{program}.exe ended without the replay shim's record"
         if shim and result["failure"] is None and result["refused"] is None and result["problems"]:
             result["failure"] = "; ".join(result["problems"])
         return result

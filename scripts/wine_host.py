@@ -15,14 +15,16 @@ import subprocess
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def environment(arch):
+def environment(arch, prefix=None):
+    """The environment of Wine commands; prefix names a folder of build/ for the x64 and x86 prefix
+    (wineprefix), so that a suite that runs beside another keeps to its own."""
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko install prompts in a fresh prefix, and no Wayland driver
     # (Wine 10's) that complains on stderr of a machine without a display.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winewayland.drv=d"
     # Wine 10 keeps a prefix of its own; Wine 8's serves x64 and x86.
-    env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix-arm64" if arch == "arm64" else "wineprefix")
+    env["WINEPREFIX"] = os.path.join(ROOT, "build", "wineprefix-arm64" if arch == "arm64" else prefix or "wineprefix")
     # Wine 10's system-call dispatcher loops on qemu's default cpu.
     env["QEMU_CPU"] = "cortex-a72"
     env.pop("DISPLAY", None)
@@ -33,8 +35,8 @@ def environment(arch):
 
 
 class WineHost:
-    def __init__(self, arch, root=None):
-        self.arch, self.root, self.env = arch, root, environment(arch)
+    def __init__(self, arch, root=None, prefix=None):
+        self.arch, self.root, self.env = arch, root, environment(arch, prefix)
 
     def command(self, command, cwd=None):
         """The command and folder that run a Wine command where this architecture's Wine lives."""
@@ -67,10 +69,10 @@ def processes_in(root):
 
 
 @contextlib.contextmanager
-def session(arch):
+def session(arch, prefix=None):
     """A WineHost for the architecture, ready to run programs."""
     if arch != "arm64":
-        yield WineHost(arch)
+        yield WineHost(arch, prefix=prefix)
         return
     root = subprocess.run([os.path.join(ROOT, "scripts", "arm64_wine_root.sh")], stdout=subprocess.PIPE,
                           check=True).stdout.decode().strip()

@@ -528,7 +528,8 @@ def trust_under_wine(release, tampered):
         cases = [("signed", os.path.join(release, f"windows-{arch}", "korvel.exe"), "00000000"),
                  ("unsigned", os.path.join(ROOT, "dist", f"windows-{arch}", "korvel.exe"), TRUST_E_NOSIGNATURE),
                  ("tampered", tampered, TRUST_E_BAD_DIGEST)]
-        with wine_host.session(arch) as host:
+        # A prefix of its own: this suite runs beside the x64 and x86 Wine suites.
+        with wine_host.session(arch, prefix="wineprefix-release") as host:
             for name, path, expected in cases:
                 result = host.run(["wine", program, path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
                 check(f"WinVerifyTrust ({arch}) on a {name} program", result.stdout.decode().strip() == expected,

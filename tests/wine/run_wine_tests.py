@@ -3,7 +3,7 @@
 
 - The Win32 probe and query suite, held to what every Wine 8 answers.
 - korvel-capture.exe describes the Wine machine at hand, plainly and through
-  shim_launcher.exe with layout_shim.dll (which answers the hot-plug and layout
+  layout_shim.dll (which answers the hot-plug and layout
   requests Wine refuses, so that korvel's whole yes-path runs). On each
   capture, the shipped korvel.exe and dist/linux/korvel give the same stdout
   (text mode's CR LF read as LF) and exit code, and probe_report.exe (Win32)
@@ -11,7 +11,6 @@
   the same answers to every probe and query question the capture suggests.
 - brisal.exe beside the stand-in ostrum.dll: stdout bytes, exit codes and the
   calls made into ostrum; and its exported operators called as MSVC code does.
-- korvel-report.exe writes the same page as dist/linux/korvel-report.
 - korvel-capture.exe and korvel-report.exe answer every command line of the
   conventions suite (help, version, refusals, "-") as their Linux builds do.
 - A program built with the shipped flags that overruns a stack buffer ends
@@ -20,7 +19,8 @@
   the C runtime's start-up on: the run ends under the program's contract.
 
 Each architecture runs where scripts/wine_host.py puts it: arm64 under Debian 13's
-arm64 Wine, through qemu-user.
+arm64 Wine, through qemu-user. replay_host.exe (scripts/replay_on_wine.py)
+starts every program of the session, with its shims, in that Wine.
 Usage: run_wine_tests.py x64|x86|arm64"""
 import json
 import os
@@ -32,6 +32,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "scripts"))
 from tally import Tally  # noqa: E402
+import replay_on_wine  # noqa: E402
 import wine_host  # noqa: E402
 from korvel.tool_conventions import CASES as COMMAND_LINES  # noqa: E402
 
@@ -41,36 +42,30 @@ DIST = os.path.join(ROOT, "dist", f"windows-{ARCH}")
 BUILD = os.path.join(ROOT, "build", f"wine-tests-{ARCH}", "tests", "wine")
 WORK = os.path.join(ROOT, "build", f"wine-{ARCH}")
 LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
-LINUX_REPORT = os.path.join(ROOT, "dist", "linux", "korvel-report")
 PROBE_REPORT_SIM = os.path.join(ROOT, "build", "linux", "tests", "wine", "probe_report_sim")
 
 env = wine_host.environment(ARCH)
 
 tally = Tally(f"wine {ARCH}")
 check = tally.check
-# Set by main for the suites' run.
-host = None
+# Set by main for the suites' run: the session's runner of Windows programs.
+runner = None
 
 
 def windows_path(path):
-    return host.windows_path(path)
+    return runner.host.windows_path(path)
 
 
-def run_wine(program, args, extra_env=None, cwd=None, shims=(), stdin=None):
-    """Exit code, stdout and stderr of a Windows program, through shim_launcher.exe with the shims named."""
-    run_env = dict(env)
-    run_env.update(extra_env or {})
-    command = ["wine", program] + args
-    if shims:
-        command = ["wine", os.path.join(BUILD, "shim_launcher.exe"),
-                   "|".join(windows_path(os.path.join(BUILD, shim)) for shim in shims), windows_path(program)] + args
-    result = host.run(command, cwd, env=run_env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    return result.returncode, result.stdout, result.stderr
+def run_wine(program, args, extra_env=None, shims=(), stdin=None):
+    """Exit code (the whole NTSTATUS of a crash), stdout and stderr of a Windows program, with the shims named
+    loaded before it runs; a run that did not end by itself has the code None."""
+    ran = runner.program(program, args, extra_env, shims, stdin)
+    return ran.code, ran.stdout, ran.stderr + (ran.failure or "").encode()
 
 
-def wine(program, args, extra_env=None, cwd=None, shimmed=False):
-    """Exit code and stdout of a Windows program; through the layout shim when asked."""
-    code, out, _ = run_wine(program, args, extra_env, cwd, ("layout_shim.dll",) if shimmed else ())
+def wine(program, args, extra_env=None, shimmed=False):
+    """Exit code and stdout of a Windows program; with the layout shim when asked."""
+    code, out, _ = run_wine(program, args, extra_env, ("layout_shim.dll",) if shimmed else ())
     return code, out
 
 
@@ -85,28 +80,21 @@ def text_mode(text):
     return text.replace("\n", "\r\n").encode("latin-1")
 
 
-def prepare_prefix():
-    host.run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
-    if host.root is None:  # the arm64 root's server stays up for the whole session
-        host.run(["wineserver", "-w"], timeout=600)
-
-
 def win32_suite():
     def attempt():
-        return host.run(["wine", os.path.join(BUILD, "korvel_wine_tests.exe")], stdout=subprocess.PIPE,
-                   stderr=subprocess.DEVNULL, timeout=600)
-    result = attempt()
-    if result.returncode != 0:
+        return run_wine(os.path.join(BUILD, "korvel_wine_tests.exe"), [])
+    code, out, _ = attempt()
+    if code != 0:
         # Once in a while the first program of a cold start finds no drive at all (no drive strings,
         # no PhysicalDrive0), as if Wine's services had not yet brought them up: one more try after
         # a new start. A real fault fails both.
         print(f"korvel_wine_tests.exe ({ARCH}): failed on the first start of Wine; run again after wineboot")
-        prepare_prefix()
-        result = attempt()
-    out = result.stdout.decode("latin-1")
+        runner.host.run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        code, out, _ = attempt()
+    out = out.decode("latin-1")
     tail = [line for line in out.splitlines() if line.startswith("[  PASSED") or "FAILED" in line]
     print(f"korvel_wine_tests.exe ({ARCH}):", "; ".join(tail) or "(no result line)")
-    check("korvel_wine_tests.exe", result.returncode == 0, out[-2000:] if result.returncode else "")
+    check("korvel_wine_tests.exe", code == 0, out[-2000:] if code else "")
 
 
 def capture(shimmed):
@@ -226,7 +214,7 @@ def brisal():
             extra = {"OSTRUM_RESULT": result, "OSTRUM_LOG": log}
             if mount_point is not None:
                 extra["OSTRUM_MOUNT_POINT"] = mount_point
-            got_code, out = wine("brisal.exe", args, extra, cwd=DIST)
+            got_code, out = wine(os.path.join(DIST, "brisal.exe"), args, extra)
             made = open(log).read().split("\n")[:-1] if os.path.exists(log) else []
             check(f"brisal.exe {args} result {result}",
                   (got_code, out, made) == (code, text_mode(expected), calls),
@@ -274,7 +262,7 @@ def allocation_failures():
                     os.remove(ostrum_log)
                 shim_env = dict(extra, ALLOCATION_SHIM_FAIL=str(k), ALLOCATION_SHIM_MARK=mark,
                                 ALLOCATION_SHIM_REPORT=windows_path(report))
-                code, out, err = run_wine(os.path.join(DIST, exe), args, shim_env, cwd=DIST, shims=shims)
+                code, out, err = run_wine(os.path.join(DIST, exe), args, shim_env, shims=shims)
                 return code, out, program_stderr(err)
             if os.path.exists(report):
                 os.remove(report)
@@ -293,20 +281,8 @@ def allocation_failures():
                   f"(stride {stride})")
 
 
-def compare_report():
-    """korvel-report.exe writes what dist/linux/korvel-report writes, byte for byte."""
-    machines = [None] + sorted(os.path.join(ROOT, "tests", "scenarios", "cases", case, "machine.json")
-                               for case in ("partition-numbers-differ", "system-on-gpt-second-disk", "wmi-unreachable"))
-    for machine in machines:
-        args = [machine] if machine else []
-        code, out = wine(os.path.join(DIST, "korvel-report.exe"), args)
-        want = subprocess.run([LINUX_REPORT] + args, env=env, stdout=subprocess.PIPE, timeout=300)
-        check(f"korvel-report.exe {os.path.basename(os.path.dirname(machine)) if machine else 'built-in'} as on Linux",
-              (code, out) == (want.returncode, want.stdout), (code, len(out), len(want.stdout)))
-
-
-# __fastfail's status, STATUS_STACK_BUFFER_OVERRUN, as far as a Linux exit code can carry it.
-FAST_FAIL_EXIT = 0xC0000409 & 0xFF
+# __fastfail's status, STATUS_STACK_BUFFER_OVERRUN.
+FAST_FAIL_EXIT = 0xC0000409
 
 
 def stack_protector():
@@ -332,15 +308,14 @@ def command_lines():
 
 
 def main():
-    global host
+    global runner
     os.makedirs(WORK, exist_ok=True)
-    with wine_host.session(ARCH) as host:
+    with replay_on_wine.WineRunner(ARCH, name="wine-runs") as runner:
         suites()
     return tally.finish()
 
 
 def suites():
-    prepare_prefix()
     win32_suite()
     for shimmed in (False, True):
         path, machine = capture(shimmed)
@@ -350,7 +325,6 @@ def suites():
         report = compare_probes(path, machine, shimmed)
         if not shimmed:
             wine_facts(report)
-    compare_report()
     command_lines()
     brisal()
     exported_operators()

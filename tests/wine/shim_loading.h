@@ -1,5 +1,5 @@
 // Loads shim DLLs into a program started suspended, before any of its code
-// runs; shared by shim_launcher.exe and replay_host.exe.
+// runs: what replay_host.exe does for each job.
 #pragma once
 
 #include <windows.h>
