@@ -39,7 +39,7 @@ fuzz_smoke() { ./fuzz.sh 3; }
 
 # The cross-built test programs (Zig, as what ships) beside the shipped executables.
 wine_test_programs() {
-    build_preset "wine-tests-$1" > "build/wine-tests-$1-build.log" 2>&1 ||
+    build_preset "wine-tests-$1" wine_test_programs > "build/wine-tests-$1-build.log" 2>&1 ||
         { tail -20 "build/wine-tests-$1-build.log"; return 1; }
 }
 

@@ -94,9 +94,10 @@ install_debian_packages() {
 
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-# Configures, builds and (for the deliverable presets) installs into dist/<preset>.
+# Configures and builds a preset: all of it, or the targets named after it.
 build_preset() {
     local preset=$1
+    shift
     mkdir -p build
     if ! cmake --preset "$preset" > "build/$preset-configure.log" 2>&1; then
         # A build folder made with another toolchain cannot be configured again: made anew once.
@@ -105,7 +106,8 @@ build_preset() {
         rm -rf "build/$preset"
         cmake --preset "$preset" > "build/$preset-configure.log" 2>&1 || { cat "build/$preset-configure.log"; return 1; }
     fi
-    cmake --build --preset "$preset" -j "$JOBS" || return 1
+    [ $# -eq 0 ] || set -- --target "$@"
+    cmake --build --preset "$preset" -j "$JOBS" "$@" || return 1
 }
 
 # What ships is stripped: the Windows deliverables at link time (a strip

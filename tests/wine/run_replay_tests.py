@@ -201,10 +201,57 @@ def suites(replayer, work):
           f"descriptions; {runs} runs in {seconds:.0f} s, {runs / seconds:.1f} runs/s")
 
 
+COMMAND = os.path.join(ROOT, "scripts", "replay-on-wine")
+
+
+def command(args, jobs=None):
+    return subprocess.run([COMMAND] + args, input=jobs, capture_output=True, timeout=600)
+
+
+def bad_input(work):
+    """One line on stderr and exit code 2, in either mode, before anything runs."""
+    kept = os.path.join(ROOT, "tests", "report", "machines", "odd-roots.json")
+    missing = os.path.join(work, "missing.json")
+    cases = [
+        (["arm65", kept, "korvel"], None, "unknown architecture 'arm65'"),
+        ([ARCH, kept, "brisal"], None, "unknown program 'brisal'"),
+        ([ARCH, missing, "korvel"], None, f"{missing}: cannot be read: No such file or directory"),
+        ([ARCH, "--batch"], b'{"machine": "x.json", "program": "korvel"', "job line 1 is not JSON"),
+        ([ARCH, "--batch"], b'{"machine": "%s", "program": "brisal"}' % kept.encode(), 'unknown program "brisal"'),
+        ([ARCH, "--batch"], b'{"machine": "%s", "program": "korvel"}' % missing.encode(),
+         f"{missing}: cannot be read"),
+    ]
+    for args, jobs, reason in cases:
+        result = command(args, jobs)
+        lines = result.stderr.decode().splitlines()
+        check(f"replay-on-wine {args[1:]} refuses: {reason}", result.returncode == 2 and result.stdout == b"" and
+              len(lines) == 1 and lines[0].startswith("replay-on-wine: ") and reason in lines[0], result)
+
+
+def batch(work):
+    """The command's batch mode: one line a job, in order, as the Linux build answers."""
+    kept = os.path.join(ROOT, "tests", "scenarios", "cases", "partition-numbers-differ", "machine.json")
+    jobs = [(kept, "korvel", ["/checkLetter", letter]) for letter in ("C:", "d:", "Q:")]
+    result = command([ARCH, "--batch"], "".join(json.dumps({"machine": m, "program": p, "args": a}) + "\n"
+                                                 for m, p, a in jobs).encode())
+    lines = result.stdout.decode().splitlines()
+    check("replay-on-wine --batch: one line a job", result.returncode == 0 and len(lines) == len(jobs), result)
+    for (machine, _, args), line in zip(jobs, lines):
+        got = json.loads(line)
+        want = on_linux(os.path.join(LINUX, "korvel"), args, machine)
+        calls, _ = linux_calls(args, machine, work)
+        check(f"replay-on-wine --batch {args}: as on Linux",
+              (got["exit"], got["stdout"].replace("\r\n", "\n").encode("latin-1"), got["calls"], got["problems"]) ==
+              (want.returncode, want.stdout, calls, []), f"\n{line}\n{want}")
+
+
 def main():
-    with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work, \
-            replay_on_wine.Replayer(ARCH) as replayer:
-        suites(replayer, work)
+    with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
+        with replay_on_wine.Replayer(ARCH) as replayer:
+            suites(replayer, work)
+        # The command starts a Wine session of its own: after the suite's has ended.
+        bad_input(work)
+        batch(work)
     return tally.finish()
 
 
