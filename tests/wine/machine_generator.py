@@ -84,7 +84,8 @@ def machine(rng):
         system = rng.choice(volumes)["root"][:2]
         description["systemDrive"] = system.upper() if rng.random() < 0.9 else system.lower()
     elif roll < 0.9:
-        description["systemDrive"] = rng.choice(("", "C", "C:\\", "CC:", None))
+        # A value longer than the first buffer the Win32 layer offers (64) takes a second read.
+        description["systemDrive"] = rng.choice(("", "C", "C:\\", "CC:", None, "C:" + "\\Windows" * 10))
 
     if rng.random() < 0.08:
         description["wmi"] = None

@@ -78,9 +78,14 @@ def letters(description, rng=None):
     return [f"{letter}:" for letter in listed] + [f"{spare}:"]
 
 
-def show(result):
-    return (f"exit {result['exit']} {result['failure'] or ''}\n{result['stdout'].decode('latin-1')}"
-            f"{result['stderr'].decode('latin-1')}")
+def differs(wine, linux):
+    """Where two runs part: the first differing line of their output, with their exit codes."""
+    got, want = wine["stdout"].replace(b"\r\n", b"\n").split(b"\n"), linux.stdout.split(b"\n")
+    line = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+    return (f"exit {wine['exit']} on Wine ({wine['failure'] or 'ended'}), {linux.returncode} on Linux; line "
+            f"{line + 1}: {got[line] if line < len(got) else b'(end)'!r} against "
+            f"{want[line] if line < len(want) else b'(end)'!r}; stderr {wine['stderr'][:200]!r} against "
+            f"{linux.stderr[:200]!r}")
 
 
 def compare_korvel(replayer, name, machine, description, work, rng=None):
@@ -92,7 +97,7 @@ def compare_korvel(replayer, name, machine, description, work, rng=None):
         calls, problems = linux_calls(args, machine, work)
         same = (got["failure"] is None and got["exit"] == want.returncode and
                 got["stdout"].replace(b"\r\n", b"\n") == want.stdout and got["stderr"] == want.stderr == b"")
-        check(f"korvel.exe {args} on {name}: as on Linux", same, f"\nwine  {show(got)}\nlinux {want}")
+        check(f"korvel.exe {args} on {name}: as on Linux", same, differs(got, want))
         check(f"korvel.exe {args} on {name}: the same platform calls", got["calls"] == calls and not problems,
               first_difference(got["calls"], calls) + (f" linux problems {problems}" if problems else ""))
         runs += 1
@@ -111,7 +116,7 @@ def compare_capture(replayer, name, machine, description, work, rng=None):
     want = on_linux(os.path.join(LINUX, "korvel-capture"), [], machine)
     check(f"korvel-capture.exe on {name}: exit code and stderr as on Linux",
           got["failure"] is None and (got["exit"], got["stderr"].replace(b"\r\n", b"\n")) ==
-          (want.returncode, want.stderr), f"\nwine  {show(got)}\nlinux {want}")
+          (want.returncode, want.stderr), differs(got, want))
     if got["exit"] != 0:
         return
     captured = os.path.join(work, "captured.json")
@@ -122,7 +127,8 @@ def compare_capture(replayer, name, machine, description, work, rng=None):
         again, first = (on_linux(os.path.join(LINUX, "korvel"), args, path) for path in (captured, machine))
         check(f"korvel {args} on korvel-capture.exe's description of {name}",
               (again.returncode, again.stdout, again.stderr) == (first.returncode, first.stdout, first.stderr),
-              f"\ncaptured {again}\noriginal {first}")
+              differs({"stdout": again.stdout, "stderr": again.stderr, "exit": again.returncode,
+                       "failure": "the capture"}, first))
 
 
 def compare_report(replayer, name, machine):
@@ -167,7 +173,8 @@ def compare_refusals(replayer, paths):
         want = on_linux(os.path.join(LINUX, "korvel"), ["/h"], path)
         check(f"the shim's loader refuses {os.path.basename(path)} as Linux does",
               got["refused"] is not None and want.stderr == f"korvel: {got['refused']}\n".encode("latin-1") and
-              want.returncode == 0 and want.stdout == b"", f"\nwine  {got['refused']!r} {got['failure']}\nlinux {want}")
+              want.returncode == 0 and want.stdout == b"",
+              f"{got['refused'] or got['failure']!r} on Wine, {want.stderr!r} on Linux")
 
 
 def suites(replayer, work):
@@ -225,7 +232,8 @@ def bad_input(work):
         result = command(args, jobs)
         lines = result.stderr.decode().splitlines()
         check(f"replay-on-wine {args[1:]} refuses: {reason}", result.returncode == 2 and result.stdout == b"" and
-              len(lines) == 1 and lines[0].startswith("replay-on-wine: ") and reason in lines[0], result)
+              len(lines) == 1 and lines[0].startswith("replay-on-wine: ") and reason in lines[0],
+              (result.returncode, result.stdout[:200], result.stderr[:300]))
 
 
 def batch(work):
@@ -235,14 +243,15 @@ def batch(work):
     result = command([ARCH, "--batch"], "".join(json.dumps({"machine": m, "program": p, "args": a}) + "\n"
                                                  for m, p, a in jobs).encode())
     lines = result.stdout.decode().splitlines()
-    check("replay-on-wine --batch: one line a job", result.returncode == 0 and len(lines) == len(jobs), result)
+    check("replay-on-wine --batch: one line a job", result.returncode == 0 and len(lines) == len(jobs),
+          (result.returncode, len(lines), result.stderr[-300:], [line[-300:] for line in lines]))
     for (machine, _, args), line in zip(jobs, lines):
         got = json.loads(line)
         want = on_linux(os.path.join(LINUX, "korvel"), args, machine)
         calls, _ = linux_calls(args, machine, work)
         check(f"replay-on-wine --batch {args}: as on Linux",
               (got["exit"], got["stdout"].replace("\r\n", "\n").encode("latin-1"), got["calls"], got["problems"]) ==
-              (want.returncode, want.stdout, calls, []), f"\n{line}\n{want}")
+              (want.returncode, want.stdout, calls, []), line[-300:])
 
 
 def main():
