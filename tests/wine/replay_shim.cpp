@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "call_record.h"
+#include "import_patch.h"
 #include "replay_shim.h"
 #include "sim/machine_loader.h"
 #include "sim/sim_program.h"
@@ -91,38 +92,21 @@ bool runtimeImport(const char* dll, const char* function) {
 
 bool cRuntime(const char* dll) { return _strnicmp(dll, "api-ms-win-crt-", 15) == 0; }
 
-bool point(IMAGE_THUNK_DATA* slot, void* replacement) {
-    DWORD protection = 0;
-    if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection)) return false;
-    slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-    VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
-    return true;
-}
-
 // Points every answered import at its answer; the reason it cannot, or nothing.
 std::string answerImports() {
-    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name != 0;
-         ++import) {
-        const auto* dll = reinterpret_cast<const char*>(base + import->Name);
-        if (cRuntime(dll)) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) return std::string("the program imports from ") + dll + " by ordinal";
-            const auto* function =
-                reinterpret_cast<const char*>(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
-            if (const Answer* answer = answerFor(dll, function)) {
-                if (!point(slots, answer->replacement)) return std::string("cannot answer ") + function;
-            } else if (!runtimeImport(dll, function)) {
-                return std::string("the program imports ") + dll + "!" + function + ", which the machine does not answer";
-            }
+    std::string refusal;
+    forEachImport([&](const char* dll, const char* function, IMAGE_THUNK_DATA* slot) {
+        if (cRuntime(dll)) return true;
+        if (function == nullptr) {
+            refusal = std::string("the program imports from ") + dll + " by ordinal";
+        } else if (const Answer* answer = answerFor(dll, function)) {
+            if (!pointImport(slot, answer->replacement)) refusal = std::string("cannot answer ") + function;
+        } else if (!runtimeImport(dll, function)) {
+            refusal = std::string("the program imports ") + dll + "!" + function + ", which the machine does not answer";
         }
-    }
-    return std::string();
+        return refusal.empty();
+    });
+    return refusal;
 }
 
 BOOL attach() {
@@ -139,6 +123,7 @@ BOOL attach() {
     const std::string refusal = answerImports();
     if (!refusal.empty()) {
         writeRecord(recordLine("problem", refusal));
+        loaded = nullptr;  // the loader's detach notification that follows has no run to record
         return FALSE;
     }
     return TRUE;

@@ -12,7 +12,8 @@ Linux build of the same logic:
 - korvel-capture.exe describes each machine so that dist/linux/korvel
   answers the description as it answers the original;
 - the shim's loader refuses every description that the Linux build refuses,
-  with the same words.
+  with the same words; a program that imports what the machine does not
+  answer (brisal.exe) does not run.
 
 KORVEL_REPLAY_SAMPLE sets the random sample's size (50), KORVEL_REPLAY_SEED
 its seed (2026).
@@ -177,7 +178,15 @@ def compare_refusals(replayer, paths):
               f"{got['refused'] or got['failure']!r} on Wine, {want.stderr!r} on Linux")
 
 
+def strictness(replayer):
+    """A program that imports what the machine does not answer never runs with the shim."""
+    got = replayer.run("brisal", ["-m"])
+    check("brisal.exe with the replay shim: refused for its ostrum imports",
+          got["exit"] is None and "the program imports ostrum.dll!" in (got["failure"] or ""), got["failure"])
+
+
 def suites(replayer, work):
+    strictness(replayer)
     accepted, refused = kept_machines()
     kept = [("the built-in machine", None, json.loads(on_linux(os.path.join(LINUX, "korvel-capture"), [],
                                                                 None).stdout))]
