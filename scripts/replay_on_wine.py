@@ -5,7 +5,6 @@ serves every run of a Replayer.
 
 scripts/replay-on-wine is the command; the replay suites use Replayer directly."""
 import contextlib
-import json
 import os
 import select
 import shutil

@@ -150,6 +150,11 @@ def kept_machines():
     return accepted, refused
 
 
+def read_json(path):
+    with open(path) as f:
+        return json.load(f)
+
+
 def write(work, name, description):
     path = os.path.join(work, name)
     with open(path, "w") as f:
@@ -190,7 +195,7 @@ def suites(replayer, work):
     accepted, refused = kept_machines()
     kept = [("the built-in machine", None, json.loads(on_linux(os.path.join(LINUX, "korvel-capture"), [],
                                                                 None).stdout))]
-    kept += [(os.path.relpath(path, ROOT), path, json.load(open(path))) for path in accepted]
+    kept += [(os.path.relpath(path, ROOT), path, read_json(path)) for path in accepted]
     started, runs = time.monotonic(), 0
     for name, path, description in kept:
         runs += compare_korvel(replayer, name, path, description, work)
