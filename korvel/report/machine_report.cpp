@@ -171,7 +171,9 @@ void noteWhatTheDescriptionShows(const MachineDescription& description, MachineR
         report.notes.push_back("Volumes that report no device numbers, so that no walk finds them: " + unnumbered + ".");
     }
     if (!description.wmiConnects) {
-        report.notes.push_back("WMI cannot be reached: no query can confirm a boot partition.");
+        report.notes.push_back(
+            "WMI cannot be reached: no query can confirm a boot partition. In WinPE this means that the image "
+            "lacks the WinPE-WMI optional component.");
     } else if (report.found.systemDisk >= 0 && report.disks[static_cast<std::size_t>(report.found.systemDisk)].wmi.empty()) {
         report.notes.push_back("WMI lists no entry with DiskIndex " + std::to_string(report.found.systemDisk) +
                                ", the system disk.");
@@ -189,6 +191,12 @@ void noteWhatTheDescriptionShows(const MachineDescription& description, MachineR
     }
     if (!isLetterAndColon(systemDrive)) {
         report.notes.push_back("SystemDrive is \"" + systemDrive + "\", which is not a letter and a colon.");
+    } else if (report.found.step == SystemPartition::Step::kNoSystemDisk) {
+        // WinPE and WinRE boot into a RAM disk, X:, which lies on no physical disk.
+        report.notes.push_back("SystemDrive, " + systemDrive +
+                               ", is on no partition of a walked disk. In WinPE and WinRE SystemDrive is the RAM "
+                               "disk the image boots into: a script that checks the installed Windows sets "
+                               "SystemDrive to that Windows' drive for the korvel call.");
     }
 }
 

@@ -71,7 +71,8 @@ def notes(description):
         found.append(f"Volumes that report no device numbers, so that no walk finds them: {', '.join(unnumbered)}.")
     disk = system_disk(description)
     if "wmi" in description and description["wmi"] is None:
-        found.append("WMI cannot be reached: no query can confirm a boot partition.")
+        found.append("WMI cannot be reached: no query can confirm a boot partition. In WinPE this means that the "
+                     "image lacks the WinPE-WMI optional component.")
     elif disk is not None and not any(type(e.get("DiskIndex")) is int and e["DiskIndex"] == disk
                                       for e in description.get("wmi", [])):
         found.append(f"WMI lists no entry with DiskIndex {disk}, the system disk.")
@@ -84,4 +85,8 @@ def notes(description):
                      "was probably captured without elevation.")
     if not re.fullmatch("[A-Za-z]:", drive):
         found.append(f"SystemDrive is \"{drive}\", which is not a letter and a colon.")
+    elif disk is None:
+        found.append(f"SystemDrive, {drive}, is on no partition of a walked disk. In WinPE and WinRE SystemDrive is "
+                     "the RAM disk the image boots into: a script that checks the installed Windows sets SystemDrive "
+                     "to that Windows' drive for the korvel call.")
     return found
