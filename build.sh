@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds korvel and brisal for Linux (simulated
-# platform), Windows x64 and Windows x86 into dist/, then runs the main job.
+# platform) and for Windows x64, x86 and arm64 into dist/, with the replay tool
+# for each Windows architecture, then runs the main job.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh

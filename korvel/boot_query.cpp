@@ -30,7 +30,7 @@ public:
     bool forEach(Examine examine) {
         ComRef enumerator(wmi_);
         {
-            UniqueBstr className(wmi_, KORVEL_OLESTR("Win32_DiskPartition"));
+            UniqueBstr className(wmi_, wmi_.sysAllocString(KORVEL_OLESTR("Win32_DiskPartition")));
             if (className.get() == nullptr) return false;
             if (wmi_.createInstanceEnum(services_, className.get(), enumerator.put()) != S_OK || !enumerator) {
                 return false;
@@ -123,7 +123,7 @@ namespace {
 
 // ConnectServer to root\cimv2; the namespace string lives for that call only.
 HResult connectToCimv2(WmiPlatform& wmi, ComObject locator, ComObject* services) {
-    const UniqueBstr ns(wmi, KORVEL_OLESTR("root\\cimv2"));
+    const UniqueBstr ns(wmi, wmi.sysAllocString(KORVEL_OLESTR("root\\cimv2")));
     if (ns.get() == nullptr) return E_FAIL;
     return wmi.connectServer(locator, ns.get(), services);
 }
@@ -135,7 +135,7 @@ ComObject connectWmi(WmiPlatform& wmi) {
     if (wmi.createLocator(locator.put()) != S_OK || !locator) return nullptr;
     ComRef services(wmi);
     if (connectToCimv2(wmi, locator.get(), services.put()) == S_OK) setProxyBlanket(wmi, services.get());
-    return services.detach();
+    return services.release();
 }
 
 bool isBootPartition(WmiPlatform& wmi, Console& console, int disk, int partition) {

@@ -2,58 +2,24 @@
 // query, so that no way out of it can leak them.
 #pragma once
 
+#include "unique_any.h"
 #include "wmi_platform.h"
 
 namespace korvel {
 
-class ComRef {
-public:
-    explicit ComRef(WmiPlatform& wmi, ComObject object = nullptr) : wmi_(wmi), object_(object) {}
-    ~ComRef() { reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ComRef(ComRef&&) = delete;
-    ComRef& operator=(ComRef&&) = delete;
-
-    ComObject get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    // Releases what is held and hands out the slot for an out-argument.
-    ComObject* put() {
-        reset();
-        return &object_;
-    }
-    ComObject detach() {
-        ComObject object = object_;
-        object_ = nullptr;
-        return object;
-    }
-    void reset() {
-        if (object_ != nullptr) wmi_.release(object_);
-        object_ = nullptr;
-    }
-
-private:
-    WmiPlatform& wmi_;
-    ComObject object_;
+// Traits of what the query's platform gives back: references, strings, modules.
+template <class Value, void (WmiPlatform::*Close)(Value)>
+struct WmiOwned : NullIsEmpty<Value> {
+    // cppcheck-suppress noExplicitConstructor ; an owner is made of its platform
+    WmiOwned(WmiPlatform& platform) : wmi(&platform) {}
+    void close(Value value) const { (wmi->*Close)(value); }
+    WmiPlatform* wmi;
 };
 
-class UniqueBstr {
-public:
-    UniqueBstr(WmiPlatform& wmi, const OleChar* text) : wmi_(wmi), text_(wmi.sysAllocString(text)) {}
-    ~UniqueBstr() {
-        if (text_ != nullptr) wmi_.sysFreeString(text_);
-    }
-    UniqueBstr(const UniqueBstr&) = delete;
-    UniqueBstr& operator=(const UniqueBstr&) = delete;
-    UniqueBstr(UniqueBstr&&) = delete;
-    UniqueBstr& operator=(UniqueBstr&&) = delete;
-
-    Bstr get() const { return text_; }
-
-private:
-    WmiPlatform& wmi_;
-    Bstr text_;
-};
+using ComRef = UniqueAny<WmiOwned<ComObject, &WmiPlatform::release>>;
+// Holds what sysAllocString gave: UniqueBstr text(wmi, wmi.sysAllocString(...)).
+using UniqueBstr = UniqueAny<WmiOwned<Bstr, &WmiPlatform::sysFreeString>>;
+using UniqueModule = UniqueAny<WmiOwned<ModuleHandle, &WmiPlatform::freeLibrary>>;
 
 class VariantHolder {
 public:
@@ -74,24 +40,6 @@ public:
 private:
     WmiPlatform& wmi_;
     Variant value_{};
-};
-
-class UniqueModule {
-public:
-    UniqueModule(WmiPlatform& wmi, ModuleHandle module) : wmi_(wmi), module_(module) {}
-    ~UniqueModule() {
-        if (module_ != nullptr) wmi_.freeLibrary(module_);
-    }
-    UniqueModule(const UniqueModule&) = delete;
-    UniqueModule& operator=(const UniqueModule&) = delete;
-    UniqueModule(UniqueModule&&) = delete;
-    UniqueModule& operator=(UniqueModule&&) = delete;
-
-    ModuleHandle get() const { return module_; }
-
-private:
-    WmiPlatform& wmi_;
-    ModuleHandle module_;
 };
 
 }  // namespace korvel

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "unique_any.h"
+
 namespace korvel {
 
 using DeviceHandle = void*;
@@ -61,27 +63,15 @@ public:
 };
 
 // Owns one device handle and closes it on every way out.
-class UniqueDevice {
-public:
-    UniqueDevice(DevicePlatform& platform, DeviceHandle handle) : platform_(platform), handle_(handle) {}
-    ~UniqueDevice() {
-        if (valid()) platform_.closeHandle(handle_);
-    }
-    UniqueDevice(const UniqueDevice&) = delete;
-    UniqueDevice& operator=(const UniqueDevice&) = delete;
-    UniqueDevice(UniqueDevice&&) = delete;
-    UniqueDevice& operator=(UniqueDevice&&) = delete;
-
-    bool valid() const { return handle_ != invalidDeviceHandle(); }
-    DeviceHandle get() const { return handle_; }
-    void close() {
-        if (valid()) platform_.closeHandle(handle_);
-        handle_ = invalidDeviceHandle();
-    }
-
-private:
-    DevicePlatform& platform_;
-    DeviceHandle handle_;
+struct DeviceOwned {
+    using Value = DeviceHandle;
+    // cppcheck-suppress noExplicitConstructor ; an owner is made of its platform
+    DeviceOwned(DevicePlatform& devices) : platform(&devices) {}
+    static Value empty() { return invalidDeviceHandle(); }
+    static bool holds(Value handle) { return handle != invalidDeviceHandle(); }
+    void close(Value handle) const { platform->closeHandle(handle); }
+    DevicePlatform* platform;
 };
+using UniqueDevice = UniqueAny<DeviceOwned>;
 
 }  // namespace korvel

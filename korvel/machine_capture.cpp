@@ -107,7 +107,7 @@ std::string volumeJson(DevicePlatform& devices, const std::string& root, bool& r
                       ", \"partition\": " + std::to_string(recordU32(number + kDeviceNumberPartition));
         }
     }
-    query.close();
+    query.reset();
     std::string hotplug;
     UniqueDevice readWrite(devices, devices.createFile(path, kAccessReadWrite));
     readWriteOpens = readWrite.valid();
@@ -167,7 +167,7 @@ bool wmiJson(WmiPlatform& wmi, std::string& json, std::string& failure) {
     }
     ComRef enumerator(wmi);
     {
-        const UniqueBstr className(wmi, KORVEL_OLESTR("Win32_DiskPartition"));
+        const UniqueBstr className(wmi, wmi.sysAllocString(KORVEL_OLESTR("Win32_DiskPartition")));
         if (className.get() == nullptr ||
             wmi.createInstanceEnum(services.get(), className.get(), enumerator.put()) != S_OK || !enumerator) {
             failure = "the Win32_DiskPartition enumeration cannot be opened";

@@ -51,7 +51,7 @@ int isExternalDrive(DevicePlatform& platform, const char* volume) {
     if (!device.valid()) return kUndetermined;
     unsigned char info[kHotplugInfoSize] = {};
     const bool ok = platform.deviceIoControl(device.get(), kIoctlStorageGetHotplugInfo, info, sizeof info);
-    device.close();
+    device.reset();
     if (!ok) return kUndetermined;
     // MediaHotplug alone does not make a device external.
     if (info[kHotplugMediaRemovable] != 0 || info[kHotplugDeviceHotplug] != 0) return kExternal;
@@ -71,7 +71,7 @@ int countPartitions(DevicePlatform& platform, int diskNumber) {
     UniqueDevice disk(platform, platform.createFile(physicalDrivePath(diskNumber), kAccessNone));
     if (!disk.valid()) return -1;
     const auto layout = readDriveLayout(platform, disk.get());
-    disk.close();
+    disk.reset();
     return layout ? countUsedEntries(*layout) : -1;
 }
 

@@ -23,19 +23,9 @@ LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
 CRASH_CODES = 0xC0000000
 
 
-def test_build(arch):
-    return os.path.join(ROOT, "build", f"wine-tests-{arch}")
-
-
-def build_tools(arch, log):
-    """replay_shim.dll and replay_host.exe for the architecture, built or brought up to date."""
-    preset = f"wine-tests-{arch}"
-    with open(log, "w") as out:
-        if not os.path.exists(os.path.join(test_build(arch), "CMakeCache.txt")):
-            if subprocess.run(["cmake", "--preset", preset], cwd=ROOT, stdout=out, stderr=out).returncode != 0:
-                return False
-        return subprocess.run(["cmake", "--build", "--preset", preset, "--target", "replay_shim", "replay_host"],
-                              cwd=ROOT, stdout=out, stderr=out).returncode == 0
+def replay_tools(arch):
+    """The folder of replay_host.exe and replay_shim.dll, as ./build.sh installs them."""
+    return os.path.join(ROOT, "dist", f"windows-{arch}", "replay")
 
 
 def linux_refusal(path):
@@ -75,10 +65,10 @@ class WineRunner:
     def __init__(self, arch, time_limit=DEFAULT_TIME_LIMIT, name="run"):
         self.arch, self.time_limit = arch, time_limit
         self.work = os.path.join(ROOT, "build", f"{name}-{arch}")
-        self.tools = os.path.join(test_build(arch), "tests", "wine")
+        self.host_exe = os.path.join(replay_tools(arch), "replay_host.exe")
         self.stack = contextlib.ExitStack()
         self.host = self.process = None
-        self.windows_work = self.windows_tools = None
+        self.windows_work = None
         self.count = 0
 
     def __enter__(self):
@@ -88,7 +78,6 @@ class WineRunner:
             self.host = self.stack.enter_context(wine_host.session(self.arch))
             self.host.run(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
             self.windows_work = self.host.windows_path(self.work)
-            self.windows_tools = self.host.windows_path(self.tools)
         except BaseException:
             self.stack.close()
             raise
@@ -103,7 +92,7 @@ class WineRunner:
         shutil.rmtree(self.work, ignore_errors=True)
 
     def start(self):
-        argv, cwd = self.host.command(["wine", os.path.join(self.tools, "replay_host.exe")], ROOT)
+        argv, cwd = self.host.command(["wine", self.host_exe], ROOT)
         self.process = subprocess.Popen(argv, cwd=cwd, env=self.host.env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
@@ -152,15 +141,15 @@ class WineRunner:
         return os.path.join(self.work, name)
 
     def program(self, exe, args, env=None, shims=(), stdin=None):
-        """Runs exe (a path) with the shims named (DLLs of the test build), the variables of env set and stdin's
-        bytes on its standard input."""
+        """Runs exe (a path) with the shims (paths of DLLs) loaded before it runs, the variables of env set and
+        stdin's bytes on its standard input."""
         self.count += 1
         name = f"run{self.count}"
         files = {kind: self.file(f"{name}.{kind}") for kind in ("in", "out", "err")}
         if stdin is not None:
             with open(files["in"], "wb") as f:
                 f.write(stdin)
-        shim_list = "|".join(f"{self.windows_tools}\\{shim}" for shim in shims) or "-"
+        shim_list = "|".join(self.host.windows_path(shim) for shim in shims) or "-"
         fields = [str(self.time_limit * 1000), shim_list, self.windows_file(f"{name}.in") if stdin is not None else "-",
                   self.windows_file(f"{name}.out"), self.windows_file(f"{name}.err"),
                   "\x1e".join(f"{key}={value}" for key, value in (env or {}).items()), exe] + list(args)
@@ -206,7 +195,7 @@ class Replayer(WineRunner):
                 shutil.copyfile(machine, copy)
                 env.update(KORVEL_MACHINE=self.windows_file(f"{name}.json"), KORVEL_MACHINE_NAME=machine_name or machine)
         exe = os.path.join(ROOT, "dist", f"windows-{self.arch}", f"{program}.exe")
-        ran = self.program(exe, args, env, ("replay_shim.dll",) if shim else ())
+        ran = self.program(exe, args, env, (os.path.join(replay_tools(self.arch), "replay_shim.dll"),) if shim else ())
         result = {"stdout": ran.stdout, "stderr": ran.stderr, "exit": ran.code, "calls": [], "problems": [],
                   "refused": None, "failure": ran.failure}
         recorded = os.path.exists(record)

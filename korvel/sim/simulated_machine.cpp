@@ -44,6 +44,8 @@ void putU32(unsigned char* out, uint32_t value) { std::memcpy(out, &value, sizeo
 
 }  // namespace
 
+std::string unfreedString(const OleChar* text) { return "BSTR \"" + narrow(text) + "\" not freed"; }
+
 SimulatedMachine::SimulatedMachine(MachineDescription description) : description_(std::move(description)) {}
 
 SimulatedMachine::~SimulatedMachine() = default;
@@ -67,7 +69,7 @@ std::vector<std::string> SimulatedMachine::problems() const {
                std::to_string(object.second->references) + " reference(s)";
     });
     std::transform(strings_.begin(), strings_.end(), std::back_inserter(found),
-                   [](const auto& text) { return "BSTR \"" + narrow(text.first) + "\" not freed"; });
+                   [](const auto& text) { return unfreedString(text.first); });
     if (modules_ != 0) found.push_back(std::to_string(modules_) + " module(s) left loaded");
     return found;
 }

@@ -34,6 +34,10 @@ struct CallCounts {
     int get = 0;
 };
 
+// A string still held at the end, in the words of the machine's books; the
+// replay shim keeps the books of the system's strings in the same words.
+std::string unfreedString(const OleChar* text);
+
 class SimulatedMachine : public DevicePlatform, public WmiPlatform {
 public:
     explicit SimulatedMachine(MachineDescription description);

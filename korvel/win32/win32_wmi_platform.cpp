@@ -4,12 +4,10 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include "wmi_guids.h"
+
 namespace korvel {
 namespace {
-
-const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-const IID kIidClientSecurity = {0x0000013D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 static_assert(RPC_C_AUTHN_WINNT == kAuthnWinNt && RPC_C_AUTHZ_NONE == kAuthzNone, "authentication services");
 static_assert(RPC_C_AUTHN_LEVEL_CONNECT == kAuthnLevelConnect, "authentication level");

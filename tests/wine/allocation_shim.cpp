@@ -1,4 +1,4 @@
-// Loaded into a program by shim_launcher.exe before the program runs: counts
+// Loaded into a program by replay_host.exe before the program runs: counts
 // the allocations the program makes through its imports of the C runtime's
 // malloc, calloc and realloc, from the C runtime's start-up on, and fails one.
 //   ALLOCATION_SHIM_FAIL=k      the k-th answers null (unset or 0: none does)
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "import_patch.h"
+#include "replay/import_patch.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "call_record.h"
+#include "replay/call_record.h"
 #include "korvel_entry.h"
 #include "sim/sim_program.h"
 

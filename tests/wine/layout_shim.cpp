@@ -1,4 +1,4 @@
-// Loaded into a program by shim_launcher.exe, before the program runs: it
+// Loaded into a program by replay_host.exe, before the program runs: it
 // patches the program's import of DeviceIoControl so that the two requests
 // Wine refuses get an answer, and korvel's whole yes-path can run under Wine.
 // The hot-plug flags say internal; the drive layout is one NTFS MBR entry.
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "import_patch.h"
+#include "replay/import_patch.h"
 
 namespace {
 

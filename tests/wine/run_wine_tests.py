@@ -58,8 +58,8 @@ def windows_path(path):
 
 def run_wine(program, args, extra_env=None, shims=(), stdin=None):
     """Exit code (the whole NTSTATUS of a crash), stdout and stderr of a Windows program, with the shims named
-    loaded before it runs; a run that did not end by itself has the code None."""
-    ran = runner.program(program, args, extra_env, shims, stdin)
+    (test programs' DLLs) loaded before it runs; a run that did not end by itself has the code None."""
+    ran = runner.program(program, args, extra_env, tuple(os.path.join(BUILD, shim) for shim in shims), stdin)
     return ran.code, ran.stdout, ran.stderr + (ran.failure or "").encode()
 
 

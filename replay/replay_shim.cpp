@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -73,8 +74,9 @@ std::variant<sim::MachineDescription, std::string> readMachine() {
 bool sameName(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
 
 const Answer* answerFor(const char* dll, const char* function) {
-    for (const auto& [answers, count] : {std::pair{kKernel32Answers, kKernel32AnswerCount},
-                                         std::pair{kComAnswers, kComAnswerCount}}) {
+    const std::pair<const Answer*, std::size_t> parts[] = {{kKernel32Answers, kKernel32AnswerCount},
+                                                            {kComAnswers, kComAnswerCount}};
+    for (const auto& [answers, count] : parts) {
         for (std::size_t i = 0; i < count; ++i) {
             if (sameName(answers[i].dll, dll) && std::strcmp(answers[i].function, function) == 0) return &answers[i];
         }

@@ -12,18 +12,12 @@
 #include <string>
 #include <utility>
 
+#include "com_owners.h"
 #include "replay_shim.h"
+#include "win32/wmi_guids.h"
 
 namespace korvel::replay {
 namespace {
-
-const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-const IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidClientSecurity = {0x0000013D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-const IID kIidWbemServices = {0x9556DC99, 0x828C, 0x11CF, {0xA3, 0x7E, 0x00, 0xAA, 0x00, 0x32, 0x40, 0xC7}};
-const IID kIidEnumWbemClassObject = {0x027947E1, 0xD731, 0x11CE, {0xA3, 0x57, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
-const IID kIidWbemClassObject = {0xDC12A681, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
 enum class Kind { kLocator, kServices, kClientSecurity, kEnumerator, kInstance };
 
@@ -102,21 +96,9 @@ HRESULT WINAPI replayVariantClear(VARIANTARG* value) {
 }
 
 // A program's BSTR as the machine's: the machine checks that the program's was alive.
-class MachineString {
-public:
-    explicit MachineString(BSTR text)
-        : text_(text != nullptr && liveStrings().count(text) != 0 ? machine().sysAllocString(text) : nullptr) {}
-    ~MachineString() { machine().sysFreeString(text_); }
-    MachineString(const MachineString&) = delete;
-    MachineString& operator=(const MachineString&) = delete;
-    MachineString(MachineString&&) = delete;
-    MachineString& operator=(MachineString&&) = delete;
-
-    Bstr get() const { return text_; }
-
-private:
-    Bstr text_;
-};
+UniqueBstr machineString(BSTR text) {
+    return UniqueBstr(machine(), text != nullptr && liveStrings().count(text) != 0 ? machine().sysAllocString(text) : nullptr);
+}
 
 // ---- the objects ----------------------------------------------------------
 
@@ -170,7 +152,7 @@ HRESULT STDMETHODCALLTYPE connectServer(IWbemLocator* self, const BSTR ns, const
         context != nullptr) {
         problem("ConnectServer with a user, password, locale, flags, authority or context");
     }
-    const MachineString name(ns);
+    const UniqueBstr name(machineString(ns));
     ComObject connected = nullptr;
     const HResult result = machine().connectServer(wrapper(self)->machineObject, name.get(), &connected);
     *services = connected != nullptr ? static_cast<IWbemServices*>(wrap(Kind::kServices, connected)) : nullptr;
@@ -190,7 +172,7 @@ HRESULT STDMETHODCALLTYPE createInstanceEnum(IWbemServices* self, const BSTR cla
                                              IWbemContext* context, IEnumWbemClassObject** enumerator) {
     if (enumerator == nullptr) unanswered("IWbemServices::CreateInstanceEnum without a slot");
     if (flags != 0 || context != nullptr) problem("CreateInstanceEnum with flags or a context");
-    const MachineString name(className);
+    const UniqueBstr name(machineString(className));
     ComObject opened = nullptr;
     const HResult result = machine().createInstanceEnum(wrapper(self)->machineObject, name.get(), &opened);
     *enumerator = opened != nullptr ? static_cast<IEnumWbemClassObject*>(wrap(Kind::kEnumerator, opened)) : nullptr;
@@ -319,17 +301,11 @@ HRESULT WINAPI replayCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD con
     return result;
 }
 
-std::string narrow(const OLECHAR* text) {
-    std::string out;
-    for (; *text != 0; ++text) out += *text < 0x80 ? static_cast<char>(*text) : '?';
-    return out;
-}
-
 }  // namespace
 
 std::vector<std::string> strayStrings() {
     std::vector<std::string> found;
-    for (BSTR text : liveStrings()) found.push_back("BSTR \"" + narrow(text) + "\" not freed");
+    for (BSTR text : liveStrings()) found.push_back(sim::unfreedString(text));
     return found;
 }
 

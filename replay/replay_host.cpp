@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "shim_loading.h"
+#include "win32/unique_handle.h"
 
 namespace {
 
@@ -32,22 +33,6 @@ HANDLE inheritable(const std::string& path, bool writing) {
     return CreateFileA(path.c_str(), writing ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        &inherit, writing ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    Handle(Handle&&) = delete;
-    Handle& operator=(Handle&&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The job's variables, set while it runs.
 class JobEnvironment {
@@ -76,9 +61,9 @@ private:
 std::string run(const std::vector<std::string>& job) {
     const DWORD limit = std::strtoul(job[0].c_str(), nullptr, 10);
     const std::string& shim = job[1];
-    const Handle input(job[2] == "-" ? inheritable("NUL", false) : inheritable(job[2], false));
-    const Handle output(inheritable(job[3], true));
-    const Handle errors(inheritable(job[4], true));
+    const korvel::UniqueHandle input(job[2] == "-" ? inheritable("NUL", false) : inheritable(job[2], false));
+    const korvel::UniqueHandle output(inheritable(job[3], true));
+    const korvel::UniqueHandle errors(inheritable(job[4], true));
     const JobEnvironment environment(job[5]);
     std::string commandLine = shim_loading::quoted(job[6]);
     for (std::size_t i = 7; i < job.size(); ++i) commandLine += " " + shim_loading::quoted(job[i]);
@@ -94,8 +79,8 @@ std::string run(const std::vector<std::string>& job) {
                         &startup, &started)) {
         return "cannot start";
     }
-    const Handle process(started.hProcess);
-    const Handle thread(started.hThread);
+    const korvel::UniqueHandle process(started.hProcess);
+    const korvel::UniqueHandle thread(started.hThread);
     if (shim != "-" && !shim_loading::loadShims(process.get(), shim)) {
         TerminateProcess(process.get(), 1);
         WaitForSingleObject(process.get(), INFINITE);
