@@ -50,15 +50,6 @@ SimulatedMachine::SimulatedMachine(MachineDescription description) : description
 
 SimulatedMachine::~SimulatedMachine() = default;
 
-HResult SimulatedMachine::successCode(const char* call) const {
-    return successCodeFor ? successCodeFor(call) : S_OK;
-}
-
-bool SimulatedMachine::failNow(const char* call) {
-    const bool counted = ++failableCalls_ == failAt_;
-    return (failWhen && failWhen(call)) || counted;
-}
-
 std::vector<std::string> SimulatedMachine::problems() const {
     std::vector<std::string> found = misuse_;
     std::transform(handles_.begin(), handles_.end(), std::back_inserter(found), [](const auto& handle) {
@@ -77,9 +68,7 @@ std::vector<std::string> SimulatedMachine::problems() const {
 // ---- kernel32 -------------------------------------------------------------
 
 DeviceHandle SimulatedMachine::createFile(const std::string& path, uint32_t access) {
-    ++counts_.createFile;
     note([&] { return "CreateFileA " + path + " " + hex(access); });
-    if (failNow("createFile") || (refuseOpen && refuseOpen(path, access))) return invalidDeviceHandle();
 
     OpenDevice device{};
     if (const auto disk = diskOfPath(path)) {
@@ -129,21 +118,17 @@ bool SimulatedMachine::answerLayout(std::size_t diskIndex, unsigned char* out, u
 }
 
 bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void* out, uint32_t outSize) {
-    ++counts_.deviceIoControl;
     note([&] { return "DeviceIoControl " + hex(code) + " " + std::to_string(outSize); });
     const auto found = handles_.find(handle);
     if (found == handles_.end()) {
         misuse_.push_back("DeviceIoControl on a handle that is not open");
         return false;
     }
-    if (failNow("deviceIoControl")) return false;
     auto* bytes = static_cast<unsigned char*>(out);
     const OpenDevice device = *found->second;
 
     if (device.isDisk) {
-        if (code != kIoctlDiskGetDriveLayoutEx) return false;
-        if (layoutAnswer) return layoutAnswer(static_cast<int>(device.index), bytes, outSize);
-        return answerLayout(device.index, bytes, outSize);
+        return code == kIoctlDiskGetDriveLayoutEx && answerLayout(device.index, bytes, outSize);
     }
     const VolumeDescription& volume = description_.volumes[device.index];
     if (code == kIoctlStorageGetHotplugInfo) {
@@ -166,16 +151,12 @@ bool SimulatedMachine::deviceIoControl(DeviceHandle handle, uint32_t code, void*
 }
 
 void SimulatedMachine::closeHandle(DeviceHandle handle) {
-    ++counts_.closeHandle;
     note([&] { return "CloseHandle"; });
     if (handles_.erase(handle) == 0) misuse_.push_back("CloseHandle of a handle not open");
 }
 
 uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer) {
-    ++counts_.getLogicalDriveStrings;
     note([&] { return "GetLogicalDriveStringsA " + std::to_string(length); });
-    if (failNow("getLogicalDriveStrings")) return 0;
-    if (driveStringsAnswer) return driveStringsAnswer(length, buffer);
     std::string list;
     for (const VolumeDescription& volume : description_.volumes) list += volume.root + '\0';
     const auto written = static_cast<uint32_t>(list.size());
@@ -186,22 +167,18 @@ uint32_t SimulatedMachine::getLogicalDriveStrings(uint32_t length, char* buffer)
 
 std::optional<std::string> SimulatedMachine::getEnvironmentVariable(const std::string& name) {
     note([&] { return "GetEnvironmentVariableA " + name; });
-    if (failNow("getEnvironmentVariable") || name != "SystemDrive") return std::nullopt;
+    if (name != "SystemDrive") return std::nullopt;
     return description_.systemDrive;
 }
 
 // ---- loader and COM -------------------------------------------------------
 
 void SimulatedMachine::coInitialize() {
-    ++counts_.coInitialize;
     note([&] { return "CoInitialize"; });
 }
 
 uint32_t SimulatedMachine::getSystemDirectory(char* buffer, uint32_t size) {
-    ++counts_.getSystemDirectory;
     note([&] { return "GetSystemDirectoryA " + std::to_string(size); });
-    if (failNow("getSystemDirectory")) return 0;
-    if (systemDirectoryAnswer) return systemDirectoryAnswer(buffer, size);
     const std::string& directory = description_.systemDirectory;
     if (size <= directory.size()) return static_cast<uint32_t>(directory.size() + 1);
     std::memcpy(buffer, directory.c_str(), directory.size() + 1);
@@ -214,9 +191,8 @@ void SimulatedMachine::appendText(char* buffer, const char* text) {
 }
 
 ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
-    ++counts_.loadLibrary;
     note([&] { return std::string("LoadLibraryExA ") + path; });
-    if (failNow("loadLibrary") || !asciiEqualsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
+    if (!asciiEqualsIgnoreCase(path, description_.systemDirectory + "\\ole32.dll")) return nullptr;
     ++modules_;
     return &ole32Module_;
 }
@@ -224,12 +200,11 @@ ModuleHandle SimulatedMachine::loadLibrary(const char* path) {
 ProcAddress SimulatedMachine::getProcAddress(ModuleHandle module, const char* name) {
     note([&] { return std::string("GetProcAddress ") + name; });
     if (modules_ == 0 || module != &ole32Module_) misuse_.push_back("GetProcAddress without a loaded module");
-    if (failNow("getProcAddress") || std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
+    if (std::strcmp(name, "CoInitializeSecurity") != 0) return nullptr;
     return &coInitializeSecurityEntry_;
 }
 
 void SimulatedMachine::callCoInitializeSecurity(ProcAddress, const ProcessSecurity& settings) {
-    ++counts_.coInitializeSecurity;
     note([&] {
         return "CoInitializeSecurity " + std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) +
                " " + std::to_string(settings.capabilities);
@@ -237,7 +212,6 @@ void SimulatedMachine::callCoInitializeSecurity(ProcAddress, const ProcessSecuri
 }
 
 void SimulatedMachine::freeLibrary(ModuleHandle module) {
-    ++counts_.freeLibrary;
     note([&] { return "FreeLibrary"; });
     if (modules_ == 0 || module != &ole32Module_) {
         misuse_.push_back("FreeLibrary without a loaded module");
@@ -263,19 +237,15 @@ SimulatedMachine::Object* SimulatedMachine::find(ComObject object, Kind kind, co
 }
 
 HResult SimulatedMachine::createLocator(ComObject* locator) {
-    ++counts_.createLocator;
     note([&] { return "CoCreateInstance WbemLocator"; });
-    *locator = nullptr;
-    if (failNow("createLocator")) return kWbemErrorFailed;
     *locator = newObject(Kind::kLocator);
-    return successCode("createLocator");
+    return S_OK;
 }
 
 HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* services) {
-    ++counts_.connectServer;
     note([&] { return "ConnectServer " + narrow(ns); });
     *services = nullptr;
-    if (find(locator, Kind::kLocator, "ConnectServer") == nullptr || failNow("connectServer")) return kWbemErrorFailed;
+    if (find(locator, Kind::kLocator, "ConnectServer") == nullptr) return kWbemErrorFailed;
     if (ns == nullptr || strings_.count(ns) == 0) {
         misuse_.push_back("ConnectServer with a namespace that is not a live BSTR");
         return kWbemErrorInvalidNamespace;
@@ -283,19 +253,18 @@ HResult SimulatedMachine::connectServer(ComObject locator, Bstr ns, ComObject* s
     if (!asciiEqualsIgnoreCase(narrow(ns), "root\\cimv2")) return kWbemErrorInvalidNamespace;
     if (!description_.wmiConnects) return kWbemErrorFailed;
     *services = newObject(Kind::kServices);
-    return successCode("connectServer");
+    return S_OK;
 }
 
 HResult SimulatedMachine::queryClientSecurity(ComObject services, ComObject* security) {
     note([&] { return "QueryInterface IClientSecurity"; });
     *security = nullptr;
-    if (find(services, Kind::kServices, "QueryInterface") == nullptr || failNow("queryClientSecurity")) return E_NOINTERFACE;
+    if (find(services, Kind::kServices, "QueryInterface") == nullptr) return E_NOINTERFACE;
     *security = newObject(Kind::kClientSecurity);
     return S_OK;
 }
 
 void SimulatedMachine::setBlanket(ComObject security, ComObject services, const BlanketSettings& settings) {
-    ++counts_.setBlanket;
     note([&] {
         return "SetBlanket " + std::to_string(settings.authnService) + " " + std::to_string(settings.authzService) +
                " " + std::to_string(settings.authnLevel) + " " + std::to_string(settings.impLevel) + " " +
@@ -306,42 +275,36 @@ void SimulatedMachine::setBlanket(ComObject security, ComObject services, const 
 }
 
 HResult SimulatedMachine::createInstanceEnum(ComObject services, Bstr className, ComObject* enumerator) {
-    ++counts_.createInstanceEnum;
     note([&] { return "CreateInstanceEnum " + narrow(className); });
     *enumerator = nullptr;
-    if (find(services, Kind::kServices, "CreateInstanceEnum") == nullptr || failNow("createInstanceEnum")) return kWbemErrorFailed;
+    if (find(services, Kind::kServices, "CreateInstanceEnum") == nullptr) return kWbemErrorFailed;
     if (className == nullptr || strings_.count(className) == 0) {
         misuse_.push_back("CreateInstanceEnum with a class name that is not a live BSTR");
         return kWbemErrorFailed;
     }
     if (narrow(className) != "Win32_DiskPartition") return static_cast<HResult>(0x80041010u);  // WBEM_E_INVALID_CLASS
-    if (beforeEnumeration) beforeEnumeration(counts_.createInstanceEnum, description_);
     *enumerator = newObject(Kind::kEnumerator);
     return S_OK;
 }
 
 HResult SimulatedMachine::next(ComObject enumerator, int32_t timeoutMs, ComObject* object, uint32_t* returned) {
-    ++counts_.next;
     note([&] { return "Next " + std::to_string(timeoutMs); });
     *object = nullptr;
     *returned = 0;
     Object* state = find(enumerator, Kind::kEnumerator, "Next");
     if (state == nullptr) return kWbemErrorFailed;
-    const bool fail = failNow("next");
-    if (state->position >= description_.partitions.size()) return fail ? kWbemErrorFailed : S_FALSE;
+    if (state->position >= description_.partitions.size()) return S_FALSE;
     const std::size_t index = state->position++;
     *object = newObject(Kind::kInstance, index);
     *returned = 1;
-    // A failing step still hands out its object, which must be released.
-    return fail ? kWbemStatusTimedOut : S_OK;
+    return S_OK;
 }
 
 HResult SimulatedMachine::get(ComObject object, const OleChar* name, Variant* value) {
-    ++counts_.get;
     note([&] { return "Get " + narrow(name); });
     Object* instance = find(object, Kind::kInstance, "Get");
     if (value->vt != VT_EMPTY) misuse_.push_back("Get into a VARIANT that still holds a value");
-    if (instance == nullptr || failNow("get")) return kWbemErrorFailed;
+    if (instance == nullptr) return kWbemErrorFailed;
     const auto& properties = description_.partitions[instance->position];
     const auto property = properties.find(narrow(name));
     if (property == properties.end()) return static_cast<HResult>(0x80041002u);  // WBEM_E_NOT_FOUND
@@ -379,7 +342,7 @@ void SimulatedMachine::release(ComObject object) {
 }
 
 Bstr SimulatedMachine::sysAllocString(const OleChar* text) {
-    if (failNow("sysAllocString") || text == nullptr) return nullptr;
+    if (text == nullptr) return nullptr;
     auto copy = std::make_unique<OleString>(text);
     Bstr bstr = copy->data();
     strings_[bstr] = std::move(copy);

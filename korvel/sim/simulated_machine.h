@@ -1,10 +1,11 @@
 // An in-memory machine that answers the probes' kernel32 calls and the
 // query's COM calls from a MachineDescription. It keeps books on every handle,
-// COM reference, string and module it hands out, can fail its k-th call, and
-// records what was asked of it, so the tests can hold the logic to account.
+// COM reference, string and module it hands out, and can record what was
+// asked of it: the replay's record, and what the tests hold the logic to.
+// Failing calls, counting them and replacing answers are the tests' own
+// (tests/support/instrumented_platforms.h).
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,24 +16,6 @@
 #include "machine_description.h"
 
 namespace korvel::sim {
-
-struct CallCounts {
-    int createFile = 0;
-    int deviceIoControl = 0;
-    int closeHandle = 0;
-    int getLogicalDriveStrings = 0;
-    int coInitialize = 0;
-    int getSystemDirectory = 0;
-    int loadLibrary = 0;
-    int freeLibrary = 0;
-    int coInitializeSecurity = 0;
-    int createLocator = 0;
-    int connectServer = 0;
-    int setBlanket = 0;
-    int createInstanceEnum = 0;
-    int next = 0;
-    int get = 0;
-};
 
 // A string still held at the end, in the words of the machine's books; the
 // replay shim keeps the books of the system's strings in the same words.
@@ -49,30 +32,12 @@ public:
 
     MachineDescription& description() { return description_; }
 
-    // Makes the k-th call from now on that can fail (1-based) fail; 0 fails none.
-    void failCall(int k) { failAt_ = k == 0 ? 0 : failableCalls_ + k; }
-    int failableCalls() const { return failableCalls_; }
-    const CallCounts& counts() const { return counts_; }
     // Every call from now on, one line each, for tests that check arguments
     // and order. Off by default: a long run would keep millions of lines.
     void keepLog() { keepingLog_ = true; }
     const std::vector<std::string>& log() const { return log_; }
     // Handles, references, strings and modules still held, and misuse seen.
     std::vector<std::string> problems() const;
-
-    // Optional replacements of platform answers, for tests and fuzzing.
-    std::function<bool(int disk, unsigned char* out, uint32_t size)> layoutAnswer;
-    std::function<uint32_t(uint32_t length, char* buffer)> driveStringsAnswer;
-    std::function<uint32_t(char* buffer, uint32_t size)> systemDirectoryAnswer;
-    // Fails the calls it says yes to, by the platform method's name ("next", "get", ...).
-    std::function<bool(const std::string& call)> failWhen;
-    // Refuses every CreateFileA of the paths and accesses it says yes to.
-    std::function<bool(const std::string& path, uint32_t access)> refuseOpen;
-    // The success code that "createLocator" and "connectServer" give with their
-    // object (S_OK unless it says otherwise).
-    std::function<HResult(const std::string& call)> successCodeFor;
-    // Called as each enumeration opens (1, 2, 3, ...), so instances can come and go.
-    std::function<void(int enumeration, MachineDescription&)> beforeEnumeration;
 
     // DevicePlatform
     DeviceHandle createFile(const std::string& path, uint32_t access) override;
@@ -114,8 +79,6 @@ private:
         std::size_t position;  // enumerator: next instance; instance: its index
     };
 
-    bool failNow(const char* call);
-    HResult successCode(const char* call) const;
     template <class Line>
     void note(Line line) {
         if (keepingLog_) log_.emplace_back(line());
@@ -125,9 +88,6 @@ private:
     bool answerLayout(std::size_t disk, unsigned char* out, uint32_t outSize) const;
 
     MachineDescription description_;
-    int failAt_ = 0;
-    int failableCalls_ = 0;
-    CallCounts counts_;
     bool keepingLog_ = false;
     std::vector<std::string> log_;
     std::vector<std::string> misuse_;

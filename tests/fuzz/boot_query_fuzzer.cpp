@@ -5,6 +5,7 @@
 #include "boot_query.h"
 #include "fuzz_support.h"
 #include "sim/simulated_machine.h"
+#include "support/instrumented_machine.h"
 
 namespace {
 
@@ -49,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (input.ConsumeIntegralInRange(0, 7) != 0) entry["BootPartition"] = property(input, false);
         description.partitions.push_back(entry);
     }
-    korvel::sim::SimulatedMachine machine(description);
+    korvel::test::InstrumentedMachine machine(description);
     if (changeBetweenPasses) {
-        machine.beforeEnumeration = [](int enumeration, korvel::sim::MachineDescription& current) {
+        machine.beforeEnumeration = [&current = machine.description()](int enumeration) {
             if (current.partitions.empty()) return;
             if (enumeration % 2 == 0) {
                 current.partitions.push_back(current.partitions.front());

@@ -7,6 +7,7 @@
 #include "fuzz_support.h"
 #include "probes.h"
 #include "sim/simulated_machine.h"
+#include "support/instrumented_machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     volume.disk = 0;
     volume.partition = 1;
     description.volumes.push_back(volume);
-    korvel::sim::SimulatedMachine machine(description);
+    korvel::test::InstrumentedMachine machine(description);
     int call = 0;
     std::size_t lastLength = 0;
     machine.driveStringsAnswer = [&](uint32_t length, char* buffer) -> uint32_t {

@@ -12,6 +12,7 @@
 #include "report/report_page.h"
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
+#include "support/instrumented_machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!std::holds_alternative<korvel::sim::MachineDescription>(parsed)) {
         parsed = korvel::sim::parseMachine(korvel::sim::defaultMachineJson());
     }
-    korvel::sim::SimulatedMachine machine(std::get<korvel::sim::MachineDescription>(parsed));
+    korvel::test::InstrumentedMachine machine(std::get<korvel::sim::MachineDescription>(parsed));
     machine.failCall(failAt);
 
     const auto argv = argvOf(args);
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code == 1) FUZZ_CHECK(console.written.find("Found active system partition: drive letter=") != std::string::npos);
     checkNothingHeld(machine);
 
-    korvel::sim::SimulatedMachine captured(std::get<korvel::sim::MachineDescription>(parsed));
+    korvel::test::InstrumentedMachine captured(std::get<korvel::sim::MachineDescription>(parsed));
     captured.failCall(failAt);
     const korvel::MachineCapture capture = korvel::captureMachine(captured, captured);
     checkNothingHeld(captured);

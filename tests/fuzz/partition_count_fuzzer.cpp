@@ -7,6 +7,7 @@
 #include "fuzz_support.h"
 #include "probes.h"
 #include "sim/simulated_machine.h"
+#include "support/instrumented_machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     korvel::sim::MachineDescription description;
     description.disks.resize(1);
-    korvel::sim::SimulatedMachine machine(description);
+    korvel::test::InstrumentedMachine machine(description);
     machine.layoutAnswer = [&](int, unsigned char* out, uint32_t bufferSize) {
         const uint32_t k = (bufferSize - korvel::kFirstLayoutBufferSize) / korvel::kLayoutBufferStep;
         if (k >= 32 || ((acceptedSizes >> k) & 1u) == 0) return false;

@@ -9,21 +9,19 @@
 namespace korvel::test {
 namespace {
 
-using sim::SimulatedMachine;
-
 struct Answer {
     bool boot;
     std::string output;
 };
 
-Answer ask(SimulatedMachine& machine, int disk, int partition) {
+Answer ask(InstrumentedMachine& machine, int disk, int partition) {
     CapturingConsole console;
     const bool boot = isBootPartition(machine, console, disk, partition);
     return {boot, console.written};
 }
 
 TEST(BootQuery, PartitionNumbersFollowNumericOffsetOrder) {
-    SimulatedMachine machine(describe(R"({"wmi": [
+    InstrumentedMachine machine(describe(R"({"wmi": [
         {"DiskIndex": 0, "StartingOffset": "4294967296", "BootPartition": false},
         {"DiskIndex": 1, "StartingOffset": "512", "BootPartition": true},
         {"DiskIndex": 0, "StartingOffset": "65536", "BootPartition": false},
@@ -41,7 +39,7 @@ TEST(BootQuery, PartitionNumbersFollowNumericOffsetOrder) {
 }
 
 TEST(BootQuery, EachQueryIsOneConnectionAndThreeEnumerations) {
-    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "1048576", "BootPartition": true}]})"));
+    InstrumentedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "1048576", "BootPartition": true}]})"));
     EXPECT_TRUE(ask(machine, 0, 1).boot);
     EXPECT_TRUE(ask(machine, 0, 1).boot);
     const auto& counts = machine.counts();
@@ -55,7 +53,7 @@ TEST(BootQuery, EachQueryIsOneConnectionAndThreeEnumerations) {
 }
 
 TEST(BootQuery, MakesTheCallsWithTheirArguments) {
-    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    InstrumentedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
     machine.keepLog();
     ask(machine, 0, 1);
     const std::vector<std::string> head(machine.log().begin(), machine.log().begin() + 11);
@@ -71,7 +69,7 @@ TEST(BootQuery, MakesTheCallsWithTheirArguments) {
 TEST(BootQuery, LongSystemDirectoryIsAskedForAgainWithItsSize) {
     auto description = describe(R"({"wmi": []})");
     description.systemDirectory = "C:\\" + std::string(300, 'w');
-    SimulatedMachine machine(description);
+    InstrumentedMachine machine(description);
     machine.keepLog();
     ask(machine, 0, 1);
     EXPECT_EQ(machine.log()[1], "GetSystemDirectoryA 260");
@@ -86,7 +84,7 @@ TEST(BootQuery, SecuritySetUpIsSkippedForImplausibleSystemDirectoryAnswers) {
     const std::vector<std::pair<uint32_t, uint32_t>> answers = {
         {0, 0}, {32768, 0}, {0xFFFFFFF6u, 0}, {0xFFFFFFFFu, 0}, {300, 0}, {300, 300}, {300, 4000}};
     for (const auto& [first, second] : answers) {
-        SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+        InstrumentedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
         int calls = 0;
         machine.systemDirectoryAnswer = [&, first = first, second = second](char* buffer, uint32_t size) {
             std::memset(buffer, 'w', std::min<uint32_t>(size, 16));  // no terminator in sight
@@ -101,7 +99,7 @@ TEST(BootQuery, SecuritySetUpIsSkippedForImplausibleSystemDirectoryAnswers) {
 TEST(BootQuery, SystemDirectoryMustLeaveRoomForOle32AndItsTerminator) {
     const char* const wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
     for (const uint32_t reported : {1u, 259u, 260u}) {
-        SimulatedMachine machine(describe(wmi));
+        InstrumentedMachine machine(describe(wmi));
         machine.keepLog();
         machine.systemDirectoryAnswer = [reported](char* buffer, uint32_t size) {
             std::memset(buffer, 'w', size);  // every byte, no terminator
@@ -115,20 +113,20 @@ TEST(BootQuery, SystemDirectoryMustLeaveRoomForOle32AndItsTerminator) {
     }
     auto longest = describe(wmi);
     longest.systemDirectory = "C:\\" + std::string(256, 'w');
-    SimulatedMachine machine(longest);
+    InstrumentedMachine machine(longest);
     ask(machine, 0, 1);
     EXPECT_EQ(machine.counts().coInitializeSecurity, 1) << "a directory of 259 characters still loads ole32.dll";
 }
 
 TEST(BootQuery, OnlyExactlySOkCountsForTheLocatorAndTheBlanket) {
     const char* const machine = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
-    SimulatedMachine locator(describe(machine));
+    InstrumentedMachine locator(describe(machine));
     locator.successCodeFor = [](const std::string& call) { return call == "createLocator" ? S_FALSE : S_OK; };
     EXPECT_FALSE(ask(locator, 0, 1).boot) << "a locator given with S_FALSE is no locator";
     EXPECT_EQ(locator.counts().connectServer, 0);
     expectNothingHeld(locator);
 
-    SimulatedMachine proxy(describe(machine));
+    InstrumentedMachine proxy(describe(machine));
     proxy.successCodeFor = [](const std::string& call) { return call == "connectServer" ? S_FALSE : S_OK; };
     EXPECT_TRUE(ask(proxy, 0, 1).boot) << "the query runs on a proxy given with S_FALSE";
     EXPECT_EQ(proxy.counts().setBlanket, 0) << "but it gets no blanket";
@@ -136,7 +134,7 @@ TEST(BootQuery, OnlyExactlySOkCountsForTheLocatorAndTheBlanket) {
 }
 
 TEST(BootQuery, DiskFilterTakesUnreadableAndOddlyTypedDiskIndexAsTheDisk) {
-    SimulatedMachine machine(describe(R"({"wmi": [
+    InstrumentedMachine machine(describe(R"({"wmi": [
         {"StartingOffset": "100", "BootPartition": true},
         {"DiskIndex": "0", "StartingOffset": "200", "BootPartition": true},
         {"DiskIndex": 2, "StartingOffset": "50", "BootPartition": true}]})"));
@@ -147,35 +145,35 @@ TEST(BootQuery, DiskFilterTakesUnreadableAndOddlyTypedDiskIndexAsTheDisk) {
     EXPECT_TRUE(ask(machine, 2, 1).boot);
 }
 
-TEST(BootQuery, BootPartitionOutsideTheExpectedOffsetLeavesTheAnswerFalse) {
-    SimulatedMachine machine(describe(R"({"wmi": [
-        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
-        {"DiskIndex": 0, "StartingOffset": "200", "BootPartition": true}]})"));
-    const Answer answer = ask(machine, 0, 1);
-    EXPECT_FALSE(answer.boot);
-    EXPECT_EQ(answer.output,
-              "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 0\n");
-}
-
-TEST(BootQuery, LastEntryAtTheExpectedOffsetDecides) {
-    SimulatedMachine trueLast(describe(R"({"wmi": [
-        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
-        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true}]})"));
-    const Answer a = ask(trueLast, 0, 1);
-    EXPECT_TRUE(a.boot);
-    EXPECT_EQ(a.output, "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 0\n"
-                        "Checking entry at starting offset=100\nBoot Partition = 1\n");
-    SimulatedMachine unreadableLast(describe(R"({"wmi": [
-        {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true},
-        {"DiskIndex": 0, "StartingOffset": "100"}]})"));
-    const Answer b = ask(unreadableLast, 0, 1);
-    EXPECT_FALSE(b.boot);
-    EXPECT_EQ(b.output, "Expected starting offset=100\nChecking entry at starting offset=100\nBoot Partition = 1\n"
-                        "Checking entry at starting offset=100\n");
+// Only entries at the expected offset are read, and the last one read decides.
+TEST(BootQuery, TheLastEntryAtTheExpectedOffsetDecides) {
+    const std::string expected = "Expected starting offset=100\n";
+    const std::string checking = "Checking entry at starting offset=100\n";
+    const struct {
+        const char* entries;
+        bool boot;
+        std::string output;
+    } cases[] = {
+        {R"({"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
+            {"DiskIndex": 0, "StartingOffset": "200", "BootPartition": true})",
+         false, expected + checking + "Boot Partition = 0\n"},
+        {R"({"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false},
+            {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true})",
+         true, expected + checking + "Boot Partition = 0\n" + checking + "Boot Partition = 1\n"},
+        {R"({"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true},
+            {"DiskIndex": 0, "StartingOffset": "100"})",
+         false, expected + checking + "Boot Partition = 1\n" + checking},
+    };
+    for (const auto& [entries, boot, output] : cases) {
+        InstrumentedMachine machine(describe(std::string(R"({"wmi": [)") + entries + "]}"));
+        const Answer answer = ask(machine, 0, 1);
+        EXPECT_EQ(answer.boot, boot) << entries;
+        EXPECT_EQ(answer.output, output) << entries;
+    }
 }
 
 TEST(BootQuery, OnlyVariantTrueTypedAsBoolCounts) {
-    SimulatedMachine machine(describe(R"({"wmi": [
+    InstrumentedMachine machine(describe(R"({"wmi": [
         {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": 1},
         {"DiskIndex": 1, "StartingOffset": "100", "BootPartition": null},
         {"DiskIndex": 2, "StartingOffset": "100", "BootPartition": true}]})"));
@@ -189,7 +187,7 @@ TEST(BootQuery, OnlyVariantTrueTypedAsBoolCounts) {
 }
 
 TEST(BootQuery, UnreadableOffsetIsCountedButNotStoredAndTakenAsExpected) {
-    SimulatedMachine machine(describe(R"({"wmi": [
+    InstrumentedMachine machine(describe(R"({"wmi": [
         {"DiskIndex": 0, "BootPartition": true},
         {"DiskIndex": 0, "StartingOffset": 300, "BootPartition": true},
         {"DiskIndex": 0, "StartingOffset": "100", "BootPartition": false}]})"));
@@ -208,7 +206,7 @@ TEST(BootQuery, UnreadableOffsetIsCountedButNotStoredAndTakenAsExpected) {
 TEST(BootQuery, UnparsableOffsetsAreNeitherStoredNorChecked) {
     for (const char* text : {"", "12a", "-5", " 5", "+5", "18446744073709551616", "000000000000000000001",
                              "\u0661\u0662"}) {
-        SimulatedMachine machine(describe(std::string(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": ")") + text +
+        InstrumentedMachine machine(describe(std::string(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": ")") + text +
                                           R"(", "BootPartition": true}, {"DiskIndex": 0, "StartingOffset": "7",
                                           "BootPartition": false}]})"));
         const Answer answer = ask(machine, 0, 1);
@@ -218,14 +216,14 @@ TEST(BootQuery, UnparsableOffsetsAreNeitherStoredNorChecked) {
         EXPECT_EQ(ask(machine, 0, 2).output, "") << text;
         expectNothingHeld(machine);
     }
-    SimulatedMachine largest(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "18446744073709551615",
+    InstrumentedMachine largest(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "18446744073709551615",
                                           "BootPartition": true}]})"));
     EXPECT_EQ(ask(largest, 0, 1).output, "Expected starting offset=18446744073709551615\n"
                                          "Checking entry at starting offset=18446744073709551615\nBoot Partition = 1\n");
 }
 
 TEST(BootQuery, OutOfRangePartitionNumbersAnswerFalseSilently) {
-    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
+    InstrumentedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
     for (int partition : {0, -1, 2, 2147483647}) {
         const Answer answer = ask(machine, 0, partition);
         EXPECT_FALSE(answer.boot);
@@ -236,8 +234,8 @@ TEST(BootQuery, OutOfRangePartitionNumbersAnswerFalseSilently) {
 }
 
 TEST(BootQuery, CollectingNeverStoresMoreThanCounted) {
-    SimulatedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "500", "BootPartition": false}]})"));
-    machine.beforeEnumeration = [](int enumeration, sim::MachineDescription& description) {
+    InstrumentedMachine machine(describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "500", "BootPartition": false}]})"));
+    machine.beforeEnumeration = [&description = machine.description()](int enumeration) {
         if (enumeration == 2) {  // two more partitions appear before the collecting pass
             auto extra = describe(R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "100", "BootPartition": true},
                                               {"DiskIndex": 0, "StartingOffset": "50", "BootPartition": true}]})");
@@ -252,14 +250,14 @@ TEST(BootQuery, CollectingNeverStoresMoreThanCounted) {
 
 TEST(BootQuery, FailuresOfEachPass) {
     const std::string wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
-    SimulatedMachine unreachable(describe(R"({"wmi": null})"));
+    InstrumentedMachine unreachable(describe(R"({"wmi": null})"));
     EXPECT_EQ(ask(unreachable, 0, 1).output, "");
     EXPECT_EQ(unreachable.counts().createInstanceEnum, 0);
     expectNothingHeld(unreachable);
 
     for (int pass = 1; pass <= 3; ++pass) {
-        SimulatedMachine machine(describe(wmi));
-        machine.beforeEnumeration = [&machine, pass](int enumeration, sim::MachineDescription&) {
+        InstrumentedMachine machine(describe(wmi));
+        machine.beforeEnumeration = [&machine, pass](int enumeration) {
             if (enumeration == pass) machine.failCall(1);  // the Next right after
         };
         const Answer answer = ask(machine, 0, 1);
@@ -272,7 +270,7 @@ TEST(BootQuery, EnumerationThatCannotBeOpened) {
     const std::string wmi = R"({"wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})";
     const char* outputs[] = {"", "", "Expected starting offset=0\n"};
     for (int failing = 1; failing <= 3; ++failing) {
-        SimulatedMachine machine(describe(wmi));
+        InstrumentedMachine machine(describe(wmi));
         int opened = 0;
         machine.failWhen = [&](const std::string& call) {
             return call == "createInstanceEnum" && ++opened == failing;

@@ -10,10 +10,10 @@
 namespace korvel::test {
 namespace {
 
-using Prepare = std::function<void(sim::SimulatedMachine&)>;
+using Prepare = std::function<void(InstrumentedMachine&)>;
 
 MachineCapture capture(const sim::MachineDescription& description, const Prepare& prepare = {}) {
-    sim::SimulatedMachine machine(description);
+    InstrumentedMachine machine(description);
     if (prepare) prepare(machine);
     MachineCapture captured = captureMachine(machine, machine);
     expectNothingHeld(machine);
@@ -44,9 +44,9 @@ sim::MachineDescription expectFaithfulCapture(const std::string& name, const sim
     const auto replayed = describe(captured.description);
     EXPECT_EQ(capture(replayed).description, captured.description) << name << ": a capture of the capture differs";
     for (const std::string& letter : lettersOf(original)) {
-        sim::SimulatedMachine machine(original);
+        InstrumentedMachine machine(original);
         if (prepare) prepare(machine);
-        sim::SimulatedMachine replay(replayed);
+        InstrumentedMachine replay(replayed);
         const RunResult expected = runKorvel(machine, {"/checkLetter", letter});
         const RunResult got = runKorvel(replay, {"/checkLetter", letter});
         EXPECT_EQ(got.output, expected.output) << name << " " << letter;
@@ -61,7 +61,7 @@ TEST(CaptureRoundTrip, KorvelAnswersOnTheCaptureAsOnTheMachine) {
 
 TEST(CaptureRoundTrip, AVolumeThatOpensOnlyForReadingAndWriting) {
     expectFaithfulCapture("C: refuses the query open", describe(sim::defaultMachineJson()),
-                          [](sim::SimulatedMachine& machine) {
+                          [](InstrumentedMachine& machine) {
                               machine.refuseOpen = [](const std::string& path, uint32_t access) {
                                   return path == "\\\\.\\C:" && access == 0;
                               };
@@ -115,7 +115,7 @@ TEST(CaptureRoundTrip, DisksBehindTheFirstGapAreKeptWithTheGap) {
 TEST(CaptureFailures, NoPartialDescriptionAndOneReason) {
     using FailWhen = std::function<bool(const std::string&)>;
     const auto failing = [](const std::string& json, const FailWhen& when) {
-        sim::SimulatedMachine machine(describe(json));
+        InstrumentedMachine machine(describe(json));
         machine.failWhen = when;
         const MachineCapture captured = captureMachine(machine, machine);
         expectNothingHeld(machine);
@@ -142,7 +142,7 @@ TEST(CaptureFailures, NoPartialDescriptionAndOneReason) {
 TEST(CaptureFailures, EveryFailingCallGivesBackAllItObtained) {
     const auto description = describe(sim::defaultMachineJson());
     for (int k = 1;; ++k) {
-        sim::SimulatedMachine machine(description);
+        InstrumentedMachine machine(description);
         machine.failCall(k);
         captureMachine(machine, machine);
         expectNothingHeld(machine);

@@ -11,7 +11,7 @@ TEST(FaultInjection, EveryFailingCallOfEveryScenarioIsSurvivedWithoutLeaks) {
     for (const Scenario& scenario : all) {
         const auto description = describe(scenario.machine);
         for (int k = 1;; ++k) {
-            sim::SimulatedMachine machine(description);
+            InstrumentedMachine machine(description);
             machine.failCall(k);
             const RunResult run = runKorvel(machine, scenario.args);
             EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << scenario.name << " call " << k;

@@ -14,6 +14,7 @@
 #include "sim/machine_loader.h"
 #include "sim/simulated_machine.h"
 #include "support/capture.h"
+#include "support/instrumented_machine.h"
 
 namespace korvel::test {
 
@@ -33,7 +34,9 @@ struct RunResult {
     std::string output;
 };
 
-inline RunResult runKorvel(sim::SimulatedMachine& machine, std::vector<std::string> args) {
+// machine: the platforms korvel runs on (an InstrumentedMachine, or the simulated machine itself).
+template <class Platforms>
+RunResult runKorvel(Platforms& machine, std::vector<std::string> args) {
     args.insert(args.begin(), "korvel");
     const auto argv = argvOf(args);
     CapturingConsole console;
@@ -43,7 +46,8 @@ inline RunResult runKorvel(sim::SimulatedMachine& machine, std::vector<std::stri
 }
 
 // Every handle closed, every reference, string and module given back, no misuse.
-inline void expectNothingHeld(const sim::SimulatedMachine& machine) {
+template <class Books>
+void expectNothingHeld(const Books& machine) {
     const auto problems = machine.problems();
     EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
 }

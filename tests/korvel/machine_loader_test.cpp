@@ -48,7 +48,7 @@ TEST(MachineLoader, GuidsTakeTheirWindowsMemoryLayout) {
 }
 
 TEST(MachineLoader, TheBuiltInMachineAnswersYesForItsSystemDrive) {
-    sim::SimulatedMachine machine(describe(sim::defaultMachineJson()));
+    InstrumentedMachine machine(describe(sim::defaultMachineJson()));
     EXPECT_EQ(runKorvel(machine, {"/checkLetter", "C:"}).exitCode, 1);
     EXPECT_EQ(runKorvel(machine, {"/checkLetter", "D:"}).exitCode, 0);
     EXPECT_EQ(runKorvel(machine, {"/checkLetter", "E:"}).output,

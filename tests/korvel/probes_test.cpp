@@ -7,10 +7,9 @@
 namespace korvel::test {
 namespace {
 
-using sim::SimulatedMachine;
 
 TEST(HotplugVerdict, FollowsMediaRemovableAndDeviceHotplugOnly) {
-    SimulatedMachine machine(describe(R"({"volumes": [
+    InstrumentedMachine machine(describe(R"({"volumes": [
         {"root": "C:\\"},
         {"root": "E:\\", "hotplug": {"mediaRemovable": true}},
         {"root": "F:\\", "hotplug": {"deviceHotplug": true}},
@@ -24,7 +23,7 @@ TEST(HotplugVerdict, FollowsMediaRemovableAndDeviceHotplugOnly) {
 }
 
 TEST(HotplugVerdict, UndeterminedWhenTheVolumeCannotBeAsked) {
-    SimulatedMachine machine(describe(R"({"volumes": [
+    InstrumentedMachine machine(describe(R"({"volumes": [
         {"root": "C:\\", "hotplug": null},
         {"root": "D:\\", "opens": false},
         {"root": "F:\\", "readWrite": false}]})"));
@@ -41,7 +40,7 @@ TEST(HotplugVerdict, UndeterminedWhenTheVolumeCannotBeAsked) {
 }
 
 TEST(HotplugVerdict, OpensForReadingAndWritingByTheNameAsTyped) {
-    SimulatedMachine machine(describe(R"({"volumes": [{"root": "C:\\"}]})"));
+    InstrumentedMachine machine(describe(R"({"volumes": [{"root": "C:\\"}]})"));
     machine.keepLog();
     isExternalDrive(machine, "c:");
     EXPECT_EQ(machine.log().front(), "CreateFileA \\\\.\\c: c0000000");
@@ -51,17 +50,17 @@ TEST(HotplugVerdict, OpensForReadingAndWritingByTheNameAsTyped) {
 }
 
 TEST(PhysicalDriveCount, StopsAtTheFirstDiskThatDoesNotOpen) {
-    SimulatedMachine machine(describe(R"({"disks": [{}, {}, {"opens": false}, {}]})"));
+    InstrumentedMachine machine(describe(R"({"disks": [{}, {}, {"opens": false}, {}]})"));
     machine.keepLog();
     EXPECT_EQ(countPhysicalDrives(machine), 2);
     EXPECT_EQ(machine.log()[0], "CreateFileA \\\\.\\PhysicalDrive0 0");
-    SimulatedMachine none(describe(R"({"disks": [{"opens": false}, {}]})"));
+    InstrumentedMachine none(describe(R"({"disks": [{"opens": false}, {}]})"));
     EXPECT_EQ(countPhysicalDrives(none), 0);
     expectNothingHeld(machine);
 }
 
 TEST(PartitionCount, LeavesOutEmptyAndXint13ExtendedEntriesOnly) {
-    SimulatedMachine machine(describe(R"({"disks": [
+    InstrumentedMachine machine(describe(R"({"disks": [
         {"layout": {"mbr": [7, 0, 0, 0]}},
         {"layout": {"mbr": [7, 15, 0, 0, 7, 5, 0, 0]}},
         {"layout": {"mbr": []}},
@@ -87,27 +86,27 @@ std::string mbrOf(int entries) {
 }
 
 TEST(PartitionCount, GrowsTheBufferBy576BytesUpTo23Requests) {
-    SimulatedMachine five(describe(mbrOf(5)));  // 48 + 5 * 144 = 768 bytes
+    InstrumentedMachine five(describe(mbrOf(5)));  // 48 + 5 * 144 = 768 bytes
     EXPECT_EQ(countPartitions(five, 0), 5);
     EXPECT_EQ(five.counts().deviceIoControl, 1);
 
-    SimulatedMachine six(describe(mbrOf(6)));
+    InstrumentedMachine six(describe(mbrOf(6)));
     six.keepLog();
     EXPECT_EQ(countPartitions(six, 0), 6);
     EXPECT_EQ(six.log()[1], "DeviceIoControl 70050 769");
     EXPECT_EQ(six.log()[2], "DeviceIoControl 70050 1345");
     EXPECT_EQ(six.counts().deviceIoControl, 2);
 
-    SimulatedMachine largest(describe(mbrOf(93)));
+    InstrumentedMachine largest(describe(mbrOf(93)));
     largest.keepLog();
     EXPECT_EQ(countPartitions(largest, 0), 93);
     EXPECT_EQ(largest.log()[23], "DeviceIoControl 70050 13441");
 
-    SimulatedMachine tooLarge(describe(mbrOf(94)));
+    InstrumentedMachine tooLarge(describe(mbrOf(94)));
     EXPECT_EQ(countPartitions(tooLarge, 0), -1);
     EXPECT_EQ(tooLarge.counts().deviceIoControl, 23);
 
-    SimulatedMachine failing(describe(R"({"disks": [{"layout": null}]})"));
+    InstrumentedMachine failing(describe(R"({"disks": [{"layout": null}]})"));
     EXPECT_EQ(countPartitions(failing, 0), -1);
     EXPECT_EQ(failing.counts().deviceIoControl, 23);
     expectNothingHeld(failing);
@@ -115,7 +114,7 @@ TEST(PartitionCount, GrowsTheBufferBy576BytesUpTo23Requests) {
 }
 
 TEST(PartitionCount, NeverReadsPastTheBufferWhateverPartitionCountClaims) {
-    SimulatedMachine machine(describe(R"({"disks": [{}]})"));
+    InstrumentedMachine machine(describe(R"({"disks": [{}]})"));
     machine.layoutAnswer = [](int, unsigned char* out, uint32_t size) {
         std::memset(out, 7, size);  // every byte a used type, count 0x07070707
         return true;
@@ -124,7 +123,7 @@ TEST(PartitionCount, NeverReadsPastTheBufferWhateverPartitionCountClaims) {
 }
 
 TEST(DriveRoots, TwoCallsSizedByTheFirst) {
-    SimulatedMachine machine(describe(R"({"volumes": [{"root": "A:\\"}, {"root": "C:\\"}, {"root": "D:\\"}]})"));
+    InstrumentedMachine machine(describe(R"({"volumes": [{"root": "A:\\"}, {"root": "C:\\"}, {"root": "D:\\"}]})"));
     machine.keepLog();
     const auto roots = listDriveRoots(machine);
     ASSERT_TRUE(roots);
@@ -132,22 +131,22 @@ TEST(DriveRoots, TwoCallsSizedByTheFirst) {
     EXPECT_EQ(machine.log()[0], "GetLogicalDriveStringsA 5");
     EXPECT_EQ(machine.log()[1], "GetLogicalDriveStringsA 15");  // needed 13, plus 2
 
-    SimulatedMachine single(describe(R"({"volumes": [{"root": "C:\\"}]})"));
+    InstrumentedMachine single(describe(R"({"volumes": [{"root": "C:\\"}]})"));
     single.keepLog();
     EXPECT_EQ(*listDriveRoots(single), std::vector<std::string>{"C:\\"});
     EXPECT_EQ(single.log()[1], "GetLogicalDriveStringsA 6");
 }
 
 TEST(DriveRoots, NoListWhenTheSecondCallFails) {
-    SimulatedMachine machine(describe(R"({"volumes": [{"root": "C:\\"}]})"));
+    InstrumentedMachine machine(describe(R"({"volumes": [{"root": "C:\\"}]})"));
     machine.failCall(2);
     EXPECT_FALSE(listDriveRoots(machine));
-    SimulatedMachine empty(describe("{}"));
+    InstrumentedMachine empty(describe("{}"));
     EXPECT_FALSE(listDriveRoots(empty));  // no roots: the system answers 0
 }
 
 TEST(DriveRoots, LyingAnswersAreReadOnlyWithinTheBuffer) {
-    SimulatedMachine machine(describe("{}"));
+    InstrumentedMachine machine(describe("{}"));
     // A first answer of 2 and a second that fills its whole buffer with no terminator.
     machine.driveStringsAnswer = [](uint32_t length, char* buffer) {
         std::memset(buffer, 'Q', length);
@@ -162,7 +161,7 @@ TEST(DriveRoots, LyingAnswersAreReadOnlyWithinTheBuffer) {
 }
 
 TEST(DriveLetterOfPartition, FirstRootWhoseDeviceNumbersMatch) {
-    SimulatedMachine machine(describe(R"({"volumes": [
+    InstrumentedMachine machine(describe(R"({"volumes": [
         {"root": "A:\\", "opens": false, "disk": 0, "partition": 1},
         {"root": "B:\\", "disk": 0},
         {"root": "C:\\", "disk": 0, "partition": 1},
@@ -176,7 +175,7 @@ TEST(DriveLetterOfPartition, FirstRootWhoseDeviceNumbersMatch) {
 }
 
 TEST(DriveLetterOfPartition, OpensEachRootForQueriesByItsLetter) {
-    SimulatedMachine machine(describe(R"({"volumes": [{"root": "C:\\", "readWrite": false, "disk": 0, "partition": 1}]})"));
+    InstrumentedMachine machine(describe(R"({"volumes": [{"root": "C:\\", "readWrite": false, "disk": 0, "partition": 1}]})"));
     machine.keepLog();
     EXPECT_EQ(findDriveLetter(machine, 0, 1), std::optional<std::string>("C:\\"));
     EXPECT_EQ(machine.log()[2], "CreateFileA \\\\.\\C: 0");

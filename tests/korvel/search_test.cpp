@@ -6,7 +6,6 @@
 namespace korvel::test {
 namespace {
 
-using sim::SimulatedMachine;
 
 const char kHelp[] =
     "Options:\n\n"
@@ -23,7 +22,7 @@ const char kSimpleMachine[] = R"({"systemDrive": "C:",
             {"DiskIndex": 0, "StartingOffset": "2097152", "BootPartition": false}]})";
 
 TEST(Entry, HelpForNoArgumentAndTheHelpWordsInAnyCase) {
-    SimulatedMachine machine(describe(kSimpleMachine));
+    InstrumentedMachine machine(describe(kSimpleMachine));
     machine.keepLog();
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"/h"}, {"-H"}, {"/?"}, {"/H", "C:"}}) {
         const RunResult run = runKorvel(machine, args);
@@ -34,7 +33,7 @@ TEST(Entry, HelpForNoArgumentAndTheHelpWordsInAnyCase) {
 }
 
 TEST(Entry, UnknownFirstArgumentsDoNothing) {
-    SimulatedMachine machine(describe(kSimpleMachine));
+    InstrumentedMachine machine(describe(kSimpleMachine));
     machine.keepLog();
     for (const char* option : {"--checkLetter", "checkLetter", "/checkLetters", "/x", "", "C:", "/help", "?"}) {
         const RunResult run = runKorvel(machine, {option, "C:"});
@@ -45,7 +44,7 @@ TEST(Entry, UnknownFirstArgumentsDoNothing) {
 }
 
 TEST(Entry, CheckLetterOptionInAnyCaseAndExitCodeFollowsTheAnswer) {
-    SimulatedMachine machine(describe(kSimpleMachine));
+    InstrumentedMachine machine(describe(kSimpleMachine));
     for (const char* option : {"/checkLetter", "/CHECKLETTER", "-checkletter", "-checkLetter"}) {
         EXPECT_EQ(runKorvel(machine, {option, "C:"}).exitCode, 1) << option;
     }
@@ -56,14 +55,14 @@ TEST(Entry, CheckLetterOptionInAnyCaseAndExitCodeFollowsTheAnswer) {
     expectNothingHeld(machine);
 
     // Z, the last letter, folds as well.
-    SimulatedMachine last(describe(R"({"systemDrive": "Z:", "disks": [{"layout": {"mbr": [7]}}],
+    InstrumentedMachine last(describe(R"({"systemDrive": "Z:", "disks": [{"layout": {"mbr": [7]}}],
         "volumes": [{"root": "Z:\\", "disk": 0, "partition": 1}],
         "wmi": [{"DiskIndex": 0, "StartingOffset": "0", "BootPartition": true}]})"));
     EXPECT_EQ(runKorvel(last, {"/checkLetter", "z:"}).exitCode, 1);
 }
 
 TEST(Search, NarratesTheWholeWayToTheAnswer) {
-    SimulatedMachine machine(describe(kSimpleMachine));
+    InstrumentedMachine machine(describe(kSimpleMachine));
     const RunResult run = runKorvel(machine, {"/checkLetter", "C:"});
     EXPECT_EQ(run.output,
               "\nChecking for active system partition\n"
@@ -83,7 +82,7 @@ TEST(Search, NarratesTheWholeWayToTheAnswer) {
 }
 
 TEST(Search, RejectsLettersThatAreNotInternalVolumes) {
-    SimulatedMachine machine(describe(R"({"systemDrive": "C:", "volumes": [
+    InstrumentedMachine machine(describe(R"({"systemDrive": "C:", "volumes": [
         {"root": "C:\\", "disk": 0, "partition": 1},
         {"root": "E:\\", "hotplug": {"deviceHotplug": true}}]})"));
     const std::string rejected = "\nChecking for active system partition\nNot internal hdd or badly formatted drive letter\n";
@@ -95,7 +94,7 @@ TEST(Search, RejectsLettersThatAreNotInternalVolumes) {
 
 TEST(Search, UnsetSystemDriveIsNamedLiterally) {
     for (const char* value : {"", "null"}) {
-        SimulatedMachine machine(describe(std::string(R"({"systemDrive": )") +
+        InstrumentedMachine machine(describe(std::string(R"({"systemDrive": )") +
                                           (*value ? value : "\"\"") + R"(, "volumes": [{"root": "C:\\"}]})"));
         const RunResult run = runKorvel(machine, {"/checkLetter", "C:"});
         EXPECT_EQ(run.output, "\nChecking for active system partition\nChecking internal drives\n"
@@ -105,7 +104,7 @@ TEST(Search, UnsetSystemDriveIsNamedLiterally) {
 }
 
 TEST(Search, SystemDiskIsTheLowestDiskWithAMatchingPartition) {
-    SimulatedMachine machine(describe(R"({"systemDrive": "c:",
+    InstrumentedMachine machine(describe(R"({"systemDrive": "c:",
         "disks": [{"layout": {"mbr": [7, 7]}}, {"layout": null}, {"layout": {"mbr": [7, 7, 7]}},
                   {"layout": {"mbr": [7]}}],
         "volumes": [{"root": "D:\\", "disk": 0, "partition": 2}, {"root": "C:\\", "disk": 2, "partition": 2},
@@ -129,7 +128,7 @@ TEST(Search, SystemDiskIsTheLowestDiskWithAMatchingPartition) {
 }
 
 TEST(Search, NoSystemDiskEndsSilently) {
-    SimulatedMachine machine(describe(R"({"systemDrive": "X:", "disks": [{"layout": {"mbr": [7]}}],
+    InstrumentedMachine machine(describe(R"({"systemDrive": "X:", "disks": [{"layout": {"mbr": [7]}}],
         "volumes": [{"root": "C:\\", "disk": 0, "partition": 1}]})"));
     const RunResult run = runKorvel(machine, {"/checkLetter", "C:"});
     EXPECT_EQ(run.output, "\nChecking for active system partition\nChecking internal drives\n"
@@ -138,7 +137,7 @@ TEST(Search, NoSystemDiskEndsSilently) {
 }
 
 TEST(Search, FirstConfirmedBootPartitionEndsTheSearchEvenForAnotherLetter) {
-    SimulatedMachine machine(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7, 7]}}],
+    InstrumentedMachine machine(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7, 7]}}],
         "volumes": [{"root": "C:\\", "disk": 0, "partition": 2}],
         "wmi": [{"DiskIndex": 0, "StartingOffset": "10", "BootPartition": true},
                 {"DiskIndex": 0, "StartingOffset": "20", "BootPartition": true}]})"));
@@ -154,7 +153,7 @@ TEST(Search, FirstConfirmedBootPartitionEndsTheSearchEvenForAnotherLetter) {
 }
 
 TEST(Search, CountsAreAskedAnewBeforeEveryPass) {
-    SimulatedMachine machine(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}, {}],
+    InstrumentedMachine machine(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}, {}],
         "volumes": [{"root": "C:\\", "disk": 1, "partition": 1}]})"));
     machine.keepLog();
     runKorvel(machine, {"/checkLetter", "C:"});
@@ -172,7 +171,7 @@ TEST(Search, CountsAreAskedAnewBeforeEveryPass) {
 
     // The boot walk too: one count finds C: on partition 1, then one before
     // each of p = 1, 2, 3 on the system disk, whose partitions are no boot partition.
-    SimulatedMachine walk(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}],
+    InstrumentedMachine walk(describe(R"({"systemDrive": "C:", "disks": [{"layout": {"mbr": [7, 7]}}],
         "volumes": [{"root": "C:\\", "disk": 0, "partition": 1}], "wmi": []})"));
     walk.keepLog();
     runKorvel(walk, {"/checkLetter", "C:"});

@@ -12,9 +12,9 @@
 
 #include "boot_query.h"
 #include "console.h"
-#include "counting_platforms.h"
 #include "probes.h"
 #include "support/capture.h"
+#include "support/instrumented_platforms.h"
 #include "win32/win32_device_platform.h"
 #include "win32/win32_wmi_platform.h"
 
@@ -23,26 +23,32 @@ namespace {
 
 using CapturingConsole = Capturing<Console>;
 
+// Win32 itself, counted.
+struct CountedWin32 : test::InstrumentedPlatforms {
+    CountedWin32() : InstrumentedPlatforms(devices, wmi) {}
+    Win32DevicePlatform devices;
+    Win32WmiPlatform wmi;
+};
+
 TEST(WineProbes, HotplugAndLayoutRequestsAreRefused) {
-    Win32DevicePlatform win32;
-    CountingDevices devices(win32);
+    CountedWin32 devices;
     EXPECT_EQ(isExternalDrive(devices, "C:"), 2) << "Wine refuses the hot-plug request";
     EXPECT_EQ(isExternalDrive(devices, nullptr), 2);
     EXPECT_GE(countPhysicalDrives(devices), 1);
+    const int before = devices.counts().deviceIoControl;
     EXPECT_EQ(countPartitions(devices, 0), -1) << "Wine refuses the layout request";
-    EXPECT_EQ(devices.layoutRequests, 23);
+    EXPECT_EQ(devices.counts().deviceIoControl - before, 23);
     EXPECT_EQ(countPartitions(devices, 999), -1);
-    EXPECT_EQ(devices.open, 0);
+    EXPECT_EQ(devices.held().handles, 0);
 }
 
 TEST(WineProbes, SystemDriveIsPartitionOneOfDiskZero) {
-    Win32DevicePlatform win32;
-    CountingDevices devices(win32);
+    CountedWin32 devices;
     const auto roots = listDriveRoots(devices);
     ASSERT_TRUE(roots);
     EXPECT_NE(std::find(roots->begin(), roots->end(), "C:\\"), roots->end());
     EXPECT_EQ(findDriveLetter(devices, 0, 1), std::optional<std::string>("C:\\"));
-    EXPECT_EQ(devices.open, 0);
+    EXPECT_EQ(devices.held().handles, 0);
     EXPECT_EQ(devices.getEnvironmentVariable("SystemDrive"), std::optional<std::string>("C:"));
     EXPECT_EQ(devices.getEnvironmentVariable("KORVEL_SURELY_UNSET_VARIABLE"), std::nullopt);
 }
@@ -61,34 +67,31 @@ TEST(WineProbes, EnvironmentValuesAreReadWhole) {
 }
 
 TEST(WineQuery, EveryQueryIsOneConnectionAndGivesBackAllItObtained) {
-    Win32WmiPlatform win32;
-    CountingWmi wmi(win32);
     for (int run = 0; run < 3; ++run) {
+        CountedWin32 wmi;
         CapturingConsole first;
         isBootPartition(wmi, first, 0, 1);
-        EXPECT_EQ(wmi.enumerations, first.written.empty() ? 2 : 3) << first.written;
+        EXPECT_EQ(wmi.counts().createInstanceEnum, first.written.empty() ? 2 : 3) << first.written;
         CapturingConsole beyond;
         EXPECT_FALSE(isBootPartition(wmi, beyond, 0, 99));
         EXPECT_EQ(beyond.written, "");
-        EXPECT_EQ(wmi.enumerations - (first.written.empty() ? 2 : 3), 2) << "two passes when N is beyond the offsets";
-        EXPECT_EQ(wmi.connections, 2);
-        EXPECT_EQ(wmi.references, 0);
-        EXPECT_EQ(wmi.strings, 0);
-        wmi.connections = 0;
-        wmi.enumerations = 0;
+        EXPECT_EQ(wmi.counts().createInstanceEnum - (first.written.empty() ? 2 : 3), 2)
+            << "two passes when N is beyond the offsets";
+        EXPECT_EQ(wmi.counts().connectServer, 2);
+        EXPECT_EQ(wmi.held().references, 0);
+        EXPECT_EQ(wmi.held().strings, 0);
     }
 }
 
 TEST(WineQuery, ConnectionGivesAProxyTheCallerReleases) {
-    Win32WmiPlatform win32;
-    CountingWmi wmi(win32);
+    CountedWin32 wmi;
     wmi.coInitialize();
     initComSecurity(wmi);
     ComObject services = connectWmi(wmi);
     ASSERT_NE(services, nullptr);
-    EXPECT_EQ(wmi.references, 1);
+    EXPECT_EQ(wmi.held().references, 1);
     wmi.release(services);
-    EXPECT_EQ(wmi.references, 0);
+    EXPECT_EQ(wmi.held().references, 0);
 }
 
 }  // namespace
