@@ -68,7 +68,7 @@ struct DeviceOwned {
     // cppcheck-suppress noExplicitConstructor ; an owner is made of its platform
     DeviceOwned(DevicePlatform& devices) : platform(&devices) {}
     static Value empty() { return invalidDeviceHandle(); }
-    static bool holds(Value handle) { return handle != invalidDeviceHandle(); }
+    static bool holds(const void* handle) { return handle != invalidDeviceHandle(); }
     void close(Value handle) const { platform->closeHandle(handle); }
     DevicePlatform* platform;
 };

@@ -18,7 +18,7 @@ public:
 
     explicit UniqueAny(Value value = Traits::empty()) : value_(value) {}
     // Traits that carry what gives the value back (a platform) convert from it.
-    UniqueAny(Traits traits, Value value = Traits::empty()) : Traits(std::move(traits)), value_(value) {}
+    explicit UniqueAny(Traits traits, Value value = Traits::empty()) : Traits(std::move(traits)), value_(value) {}
     ~UniqueAny() { reset(); }
     UniqueAny(const UniqueAny&) = delete;
     UniqueAny& operator=(const UniqueAny&) = delete;

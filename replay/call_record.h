@@ -8,6 +8,7 @@
 // one line whatever the description holds.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,16 +32,14 @@ inline std::string recordLine(const char* kind, const std::string& text) {
 
 // A message as a complaint line gives it: line breaks fold to a space.
 inline std::string oneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
 inline std::string recordText(const std::vector<std::string>& calls, const std::vector<std::string>& problems) {
     std::string text;
     for (const std::string& call : calls) text += recordLine("call", call);
-    for (const std::string& problem : problems) text += recordLine("problem", problem);
+    for (const std::string& found : problems) text += recordLine("problem", found);
     return text;
 }
 

@@ -7,6 +7,7 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -35,6 +36,7 @@ const KindInfo& info(Kind kind) { return kKinds[static_cast<int>(kind)]; }
 // One COM object as the program holds it. It is never freed, so that a call
 // after the last Release finds it and is told apart.
 struct Wrapper {
+    // cppcheck-suppress unusedStructMember ; the object's first word, where COM finds its methods
     const void* vtable;
     LONG references;
     Kind kind;
@@ -232,7 +234,7 @@ void fillUnanswered(Vtable& table, std::index_sequence<Slots...>) {
 
 template <class Vtable, class Interface>
 Vtable makeVtable() {
-    Vtable table;
+    Vtable table{};
     fillUnanswered(table, std::make_index_sequence<kMostSlots>());
     table.QueryInterface = &queryInterface<Interface>;
     table.AddRef = &addRef<Interface>;
@@ -304,8 +306,9 @@ HRESULT WINAPI replayCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD con
 }  // namespace
 
 std::vector<std::string> strayStrings() {
-    std::vector<std::string> found;
-    for (BSTR text : liveStrings()) found.push_back(sim::unfreedString(text));
+    std::vector<std::string> found(liveStrings().size());
+    std::transform(liveStrings().begin(), liveStrings().end(), found.begin(),
+                   [](BSTR text) { return sim::unfreedString(text); });
     return found;
 }
 

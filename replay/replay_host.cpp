@@ -21,8 +21,9 @@ namespace {
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end = text.find(separator); end != std::string::npos; end = text.find(separator, start)) {
         fields.push_back(text.substr(start, end - start));
+        start = end + 1;
     }
     fields.push_back(text.substr(start));
     return fields;
@@ -106,8 +107,8 @@ int main() {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         const std::vector<std::string> job = split(text, '\t');
         const std::string result = job.size() < 7 ? "malformed job" : run(job);
-        std::printf("%s\n", result.c_str());
-        std::fflush(stdout);
+        (void)std::printf("%s\n", result.c_str());
+        (void)std::fflush(stdout);
     }
     return 0;
 }

@@ -95,6 +95,7 @@ DWORD WINAPI replayGetLogicalDriveStringsA(DWORD length, LPSTR buffer) {
 // The logic reads a variable whole: a second call that only brings room for
 // the value the first one measured is the same read, not a new one.
 struct PendingRead {
+    // cppcheck-suppress unusedStructMember ; compared with the next call's name
     std::string name;
     std::optional<std::string> value;
 };

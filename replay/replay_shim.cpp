@@ -12,7 +12,9 @@
 // the C runtime's, keeps the shim from loading and the program from running.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <variant>
@@ -59,8 +61,10 @@ void writeRecord(const std::string& text) {
 
 void writeRun() {
     std::vector<std::string> problems = *seen;
-    for (const std::string& leak : loaded->problems()) problems.push_back(leak);
-    for (const std::string& leak : strayStrings()) problems.push_back(leak);
+    const std::vector<std::string> held = loaded->problems();
+    const std::vector<std::string> stray = strayStrings();
+    problems.insert(problems.end(), held.begin(), held.end());
+    problems.insert(problems.end(), stray.begin(), stray.end());
     writeRecord(recordText(loaded->log(), problems));
 }
 
@@ -77,19 +81,18 @@ const Answer* answerFor(const char* dll, const char* function) {
     const std::pair<const Answer*, std::size_t> parts[] = {{kKernel32Answers, kKernel32AnswerCount},
                                                             {kComAnswers, kComAnswerCount}};
     for (const auto& [answers, count] : parts) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (sameName(answers[i].dll, dll) && std::strcmp(answers[i].function, function) == 0) return &answers[i];
-        }
+        const Answer* found = std::find_if(answers, answers + count, [&](const Answer& answer) {
+            return sameName(answer.dll, dll) && std::strcmp(answer.function, function) == 0;
+        });
+        if (found != answers + count) return found;
     }
     return nullptr;
 }
 
 bool runtimeImport(const char* dll, const char* function) {
-    if (!sameName(dll, "kernel32.dll")) return false;
-    for (const char* name : kRuntimeImports) {
-        if (std::strcmp(name, function) == 0) return true;
-    }
-    return false;
+    return sameName(dll, "kernel32.dll") &&
+           std::any_of(std::begin(kRuntimeImports), std::end(kRuntimeImports),
+                       [&](const char* name) { return std::strcmp(name, function) == 0; });
 }
 
 bool cRuntime(const char* dll) { return _strnicmp(dll, "api-ms-win-crt-", 15) == 0; }

@@ -19,6 +19,9 @@ REQUIRED_PACKAGES=(
     "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
     "clang-tidy:/usr/bin/clang-tidy"
     "cppcheck:/usr/bin/cppcheck"
+    # Only the static analysis reads it: the C++ library headers for the Windows sources, which clang-tidy's
+    # clang cannot read through Zig's newer libc++.
+    "g++-mingw-w64-x86-64-win32:/usr/lib/gcc/x86_64-w64-mingw32/12-win32/include/c++/cstdio"
     "osslsigncode:/usr/bin/osslsigncode"
     "chromium:/usr/bin/chromium"
     "poppler-utils:/usr/bin/pdftotext"

@@ -19,6 +19,8 @@ void complainAndTerminate(const char* line, unsigned exitCode) noexcept {
     terminateNow(exitCode);
 }
 
+// The names the linker's --wrap gives the C runtime's allocators and their replacements.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
 void* __real_malloc(std::size_t size);
@@ -45,3 +47,4 @@ void* __wrap_realloc(void* block, std::size_t size) {
 }
 
 }  // extern "C"
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)

@@ -5,5 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+// NOLINTBEGIN(cppcoreguidelines-no-malloc,cert-dcl54-cpp): no new of brisal's ever runs; the runtime's blocks are malloc's
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+// NOLINTEND(cppcoreguidelines-no-malloc,cert-dcl54-cpp)

@@ -16,7 +16,7 @@ namespace {
 [[noreturn]] void quietTerminate() { std::_Exit(kExitCodeOnTerminate); }
 
 struct QuietTerminate {
-    QuietTerminate() { std::set_terminate(quietTerminate); }
+    QuietTerminate() noexcept { std::set_terminate(quietTerminate); }
 } installed;
 
 }  // namespace
