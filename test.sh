@@ -84,7 +84,7 @@ wait_for_beside() {
 # other architectures' in a prefix of their own, once their test programs are built).
 emulated=arm64
 native_arches=()
-for arch in $(scripts/release_zip.py arches); do
+for arch in $(release_value architectures); do
     [ "$arch" = "$emulated" ] || native_arches+=("$arch")
 done
 rm -f build/wine-test-programs.built

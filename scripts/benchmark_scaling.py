@@ -8,10 +8,10 @@ and 1,000 entries, as a ratio to one korvel run on it (the bound is 3).
 Usage: scripts/benchmark_scaling.py [KORVEL]   (not a test: nothing is checked)"""
 import json
 import os
-import subprocess
 import sys
 import tempfile
-import time
+
+import simulated_run
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 KORVEL = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "dist", "linux", "korvel")
@@ -34,12 +34,10 @@ def machine(disks, partitions, volumes, entries):
 
 
 def measure(path, command=None):
-    with open(os.devnull, "wb") as null:
-        start = time.monotonic()
-        child = subprocess.Popen(command or [KORVEL, "/checkLetter", "C:"], env=dict(os.environ, KORVEL_MACHINE=path),
-                                 stdout=null, stderr=subprocess.DEVNULL)
-        _, status, usage = os.wait4(child.pid, 0)
-        return os.waitstatus_to_exitcode(status), time.monotonic() - start, usage.ru_maxrss / 1024
+    """Exit code, seconds and peak MiB of one run on the machine at path."""
+    program, *args = command or [KORVEL, "/checkLetter", "C:"]
+    ran = simulated_run.run(program, args, path, timeout=600)
+    return ran.code, ran.seconds, ran.peak_kib / 1024
 
 
 def main():

@@ -1,5 +1,20 @@
 # Shared by build.sh, test.sh and fuzz.sh: installs what is missing and builds presets.
 
+# A value of release.conf, what a release is: release_value KEY [ARCH], with {name}, {version} and {arch}
+# put in.
+RELEASE_CONF="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/release.conf"
+release_value() {
+    local line value=""
+    while IFS= read -r line; do
+        [[ $line =~ ^[[:space:]]*([a-z-]+)[[:space:]]*=[[:space:]]*(.*[^[:space:]])[[:space:]]*$ ]] || continue
+        [ "${BASH_REMATCH[1]}" = "$1" ] && { value=${BASH_REMATCH[2]}; break; }
+    done < "$RELEASE_CONF"
+    [ -n "$value" ] || { echo "release.conf has no $1" >&2; return 1; }
+    [[ $value == *"{name}"* ]] && value=${value//\{name\}/$(release_value name)}
+    [[ $value == *"{version}"* ]] && value=${value//\{version\}/$(release_value version)}
+    echo "${value//\{arch\}/${2:-}}"
+}
+
 # Debian packages the project needs, with a file each one provides.
 REQUIRED_PACKAGES=(
     "cmake:/usr/bin/cmake"
@@ -124,10 +139,9 @@ install_preset() {
 
 # dist/SHA256SUMS: every Windows deliverable and the SBOMs, paths relative to dist/.
 write_checksums() {
-    local folders
-    folders=$(windows_presets)
-    (cd dist && find $folders -type f && ls *.spdx.json *.cdx.json) | LC_ALL=C sort |
-        (cd dist && xargs sha256sum) > dist/SHA256SUMS
+    local files
+    files=$(cd dist && { find $(windows_presets) -type f && ls *.spdx.json *.cdx.json; } | LC_ALL=C sort) &&
+        scripts/checksums.py dist $files
 }
 
 # The commit a build comes from, as BUILDINFO records it, and its time, for
@@ -161,7 +175,8 @@ write_unsigned_zips() {
 
 # windows-x64 windows-x86 windows-arm64: one preset per architecture of the release.
 windows_presets() {
-    scripts/release_zip.py folders | tr '\n' ' '
+    local arch
+    for arch in $(release_value architectures); do release_value build "$arch"; done | tr '\n' ' '
 }
 
 build_deliverables() {

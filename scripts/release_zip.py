@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """The release zips, one per architecture, built so that the same files give
-the same bytes: fixed order, fixed times, fixed attributes.
+the same bytes: fixed order, fixed times, fixed attributes. What a release
+is (version, architectures, programs, names) is release.conf's
+(release_description.py); this only writes it.
 
   release_zip.py unsigned DIST COMMIT TIME BUILDS
-      DIST/korvel-VERSION-windows-ARCH-unsigned.zip for x64, x86 and arm64, from the
-      programs in DIST/windows-ARCH (the stand-in ostrum.dll is left out),
-      and its SBOMs beside it; BUILDS names the build folders, "{arch}"
-      standing for the architecture (their link maps and dependency files
-      tell the programs' components)
+      DIST/NAME-VERSION-windows-ARCH-unsigned.zip for every architecture, from
+      the programs in DIST/windows-ARCH (the stand-in ostrum.dll and the replay
+      tool are left out), and its SBOMs beside it; BUILDS names the build
+      folders, "{arch}" standing for the architecture (their link maps and
+      dependency files tell the programs' components)
   release_zip.py signed UNSIGNED_ZIP PROGRAMS OUT_ZIP
       the unsigned zip with the signed programs of the folder PROGRAMS
       instead, and in BUILDINFO the fingerprint of the certificate that
@@ -15,12 +17,6 @@ the same bytes: fixed order, fixed times, fixed attributes.
       for the signed files, go in it and beside it
   release_zip.py sums DIR
       writes DIR/SHA256SUMS over the other files of a signed release
-  release_zip.py programs | arches | folders | files
-      prints the programs of an architecture, the architectures, their
-      folders (windows-ARCH, also the build presets' names), or the files
-      of a signed release folder, one a line
-  release_zip.py name ARCH signed|unsigned
-      prints the file name of that zip
 
 Each zip holds, under one folder: the programs, README.txt and LICENSE (CRLF
 lines), BUILDINFO (the commit, the Debian versions of every Debian component, the
@@ -36,28 +32,13 @@ import time
 import zipfile
 
 import authenticode
+import checksums
 import components
 import sbom
+from release_description import (ARCHES, BUILDINFO, LICENSE, NOTICES, PROGRAMS, README, ROOT, SUMS, VERSION,
+                                 build_folder, folder, release_files, sbom_names, zip_name)
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# The architectures of a release, each built by Zig's toolchain.
-ARCHES = ("x64", "x86", "arm64")
-# The programs a release holds, for each architecture; the scripts ask for them here.
-PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
 SIGNER_FIELD = "Signed-By:"
-
-
-def release_files():
-    """Every file of a signed release folder, as sign-release.sh writes it; SHA256SUMS last."""
-    files = []
-    for arch in ARCHES:
-        files += [f"windows-{arch}/{name}{suffix}" for name in PROGRAMS for suffix in ("", ".sig")]
-        files += [zip_name(arch, True)] + sbom_names(arch)
-    return files + ["SHA256SUMS"]
-
-
-def release_folders():
-    return [f"windows-{arch}" for arch in ARCHES]
 
 
 def signing_certificate(programs_dir):
@@ -69,27 +50,6 @@ def signing_certificate(programs_dir):
     if len(found) != 1:
         raise ValueError(f"{programs_dir}: the programs are signed by {len(found)} certificates, not one")
     return found.pop()
-
-
-def version():
-    with open(os.path.join(ROOT, "VERSION")) as f:
-        return f.read().strip()
-
-
-def zip_name(arch, signed):
-    return f"korvel-{version()}-windows-{arch}{'' if signed else '-unsigned'}.zip"
-
-
-def sbom_names(arch):
-    return [f"korvel-{version()}-windows-{arch}.spdx.json", f"korvel-{version()}-windows-{arch}.cdx.json"]
-
-
-NOTICES = sbom.NOTICES
-LICENSE = "LICENSE"
-
-
-def folder(arch):
-    return f"korvel-{version()}-windows-{arch}/"
 
 
 def package_versions(names):
@@ -120,7 +80,7 @@ def write_beside(path, named):
 
 
 def buildinfo(arch, commit, packages, signer=None):
-    lines = ["Format: 1.0", "Source: korvel", f"Version: {version()}", f"Architecture: windows-{arch}",
+    lines = ["Format: 1.0", "Source: korvel", f"Version: {VERSION}", f"Architecture: {build_folder(arch)}",
              f"Commit: {commit}", "Installed-Build-Depends:"]
     lines += [f" {package}{',' if i + 1 < len(packages) else ''}" for i, package in enumerate(packages)]
     lines += ["Installed-PyPI-Build-Depends:", f" ziglang (= {components.ziglang_version()})",
@@ -132,7 +92,7 @@ def buildinfo(arch, commit, packages, signer=None):
 
 def readme(arch):
     with open(os.path.join(ROOT, "win32", "README.txt")) as f:
-        lines = f.read().replace("@VERSION@", version()).replace("@ARCH@", arch).split("\n")
+        lines = f.read().replace("@VERSION@", VERSION).replace("@ARCH@", arch).split("\n")
     lines[1] = "=" * len(lines[0])  # the title's underline, as long as the title it gets
     return "\r\n".join(lines).encode()
 
@@ -142,13 +102,10 @@ def licence_text():
     return read(os.path.join(ROOT, LICENSE)).replace(b"\n", b"\r\n")
 
 
-def sums(files):
-    return "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files).encode()
-
-
 def write_zip(path, top, files, stamp):
     """files: (name, bytes) in their order; SHA256SUMS over them goes last. stamp: (Y, M, D, h, m, s)."""
-    members = [(top + name, data) for name, data in files] + [(top + "SHA256SUMS", sums(files))]
+    sums = checksums.sums_text((name, hashlib.sha256(data).hexdigest()) for name, data in files)
+    members = [(top + name, data) for name, data in files] + [(top + SUMS, sums)]
     with zipfile.ZipFile(path, "w") as archive:
         for name, data in members:
             info = zipfile.ZipInfo(name, date_time=stamp)
@@ -166,12 +123,12 @@ def read(path):
 def unsigned(dist, commit, when, builds):
     for arch in ARCHES:
         found = components.components(builds.replace("{arch}", arch), PROGRAMS)
-        meta = sbom.Meta("korvel", version(), arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
+        meta = sbom.Meta("korvel", VERSION, arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
                          signed=False)
         packages = package_versions([c.package for c in found if c.debian])
-        programs = [(name, read(os.path.join(dist, f"windows-{arch}", name))) for name in PROGRAMS]
-        files = programs + [("README.txt", readme(arch)), (LICENSE, licence_text()),
-                            ("BUILDINFO", buildinfo(arch, commit, packages)),
+        programs = [(name, read(os.path.join(dist, build_folder(arch), name))) for name in PROGRAMS]
+        files = programs + [(README, readme(arch)), (LICENSE, licence_text()),
+                            (BUILDINFO, buildinfo(arch, commit, packages)),
                             (NOTICES, sbom.notices(meta, found, text_of))]
         parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.supplier, c.programs) for c in found]
         described = documents(meta, files, parts)
@@ -196,38 +153,26 @@ def signed(unsigned_zip, programs_dir, out):
     parts, commit, created = sbom.parts_of(found[sbom_names(arch)[1]])
     files = []
     for name, data in found.items():
-        if name == "SHA256SUMS" or name in sbom_names(arch):
+        if name == SUMS or name in sbom_names(arch):
             continue
         if name in PROGRAMS:
             data = read(os.path.join(programs_dir, name))
-        elif name == "BUILDINFO":
+        elif name == BUILDINFO:
             data += f"{SIGNER_FIELD}\n {signer}\n".encode()
         files.append((name, data))
-    described = documents(sbom.Meta("korvel", version(), arch, commit, created, signed=True), files, parts)
+    described = documents(sbom.Meta("korvel", VERSION, arch, commit, created, signed=True), files, parts)
     write_zip(out, top, files + described, stamp)
     write_beside(out, described)
 
 
 def sums_text(digests):
-    """SHA256SUMS of name -> hex digest, sorted by name."""
-    return "".join(f"{digests[name]}  {name}\n" for name in sorted(digests)).encode()
+    """A signed release's SHA256SUMS of name -> hex digest, sorted by name."""
+    return checksums.sums_text(sorted(digests.items()))
 
 
-def write_sums(folder):
-    with open(os.path.join(folder, "SHA256SUMS"), "wb") as f:
-        f.write(sums_of(folder))
-
-
-def sums_of(folder):
+def write_sums(folder_path):
     """SHA256SUMS over the other files of a signed release."""
-    digests = {}
-    for name in release_files()[:-1]:
-        digest = hashlib.sha256()
-        with open(os.path.join(folder, name), "rb") as f:
-            for block in iter(lambda: f.read(1 << 20), b""):
-                digest.update(block)
-        digests[name] = digest.hexdigest()
-    return sums_text(digests)
+    checksums.write(folder_path, sorted(release_files()[:-1]))
 
 
 def main(argv):
@@ -245,11 +190,6 @@ def command(argv):
         signed(argv[2], argv[3], argv[4])
     elif len(argv) == 3 and argv[1] == "sums":
         write_sums(argv[2])
-    elif len(argv) == 4 and argv[1] == "name" and argv[2] in ARCHES and argv[3] in ("signed", "unsigned"):
-        print(zip_name(argv[2], argv[3] == "signed"))
-    elif len(argv) == 2 and argv[1] in ("programs", "arches", "folders", "files"):
-        print("\n".join({"programs": PROGRAMS, "arches": list(ARCHES), "folders": release_folders(),
-                         "files": release_files()}[argv[1]]))
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -12,13 +12,12 @@ import subprocess
 import time
 
 import wine_host
-from release_zip import ARCHES  # noqa: F401  (the command's architectures)
+from release_description import ARCHES  # noqa: F401  (the command's architectures)
 
 ROOT = wine_host.ROOT
 # What the command replays; korvel-report.exe reads its description itself and runs unshimmed.
 PROGRAMS = ("korvel", "korvel-capture")
 DEFAULT_TIME_LIMIT = 60
-LINUX_KORVEL = os.path.join(ROOT, "dist", "linux", "korvel")
 # An NTSTATUS of an exception, as a process's exit code.
 CRASH_CODES = 0xC0000000
 
@@ -26,16 +25,6 @@ CRASH_CODES = 0xC0000000
 def replay_tools(arch):
     """The folder of replay_host.exe and replay_shim.dll, as ./build.sh installs them."""
     return os.path.join(ROOT, "dist", f"windows-{arch}", "replay")
-
-
-def linux_refusal(path):
-    """Why the loader refuses the description at path, in its own words; None when it reads it."""
-    env = {k: v for k, v in os.environ.items() if k != "KORVEL_MACHINE"}
-    env["KORVEL_MACHINE"] = path
-    result = subprocess.run([LINUX_KORVEL, "/h"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                            timeout=60)
-    err = result.stderr.decode("latin-1").rstrip("\n")
-    return err[len("korvel: "):] if err.startswith("korvel: ") else err or None
 
 
 def parse_record(data):

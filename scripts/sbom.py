@@ -13,8 +13,7 @@ COMMIT_PROPERTY = "korvel:commit"
 # Our own code and files, as the LICENSE file states.
 OWN_LICENCE = "Apache-2.0"
 OWN_LICENCE_NAME = "the Apache License, Version 2.0"
-# Holds the texts of others, under their licences: none of ours to assert.
-NOTICES = "THIRD-PARTY-NOTICES.txt"
+from release_description import NOTICES  # holds others' texts, under their licences: none of ours to assert
 
 
 class Part:

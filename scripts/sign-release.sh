@@ -14,15 +14,15 @@
 #
 # Writes DIR/windows-ARCH/NAME.exe (signed), NAME.exe.sig (the PKCS#7
 # SignedData in plain DER, as it stands in the file's certificate table),
-# DIR/korvel-VERSION-windows-ARCH.zip and DIR/SHA256SUMS: exactly the files
-# scripts/release_zip.py files lists, which verify-release.sh requires. Any
+# DIR/korvel-VERSION-windows-ARCH.zip and DIR/SHA256SUMS: exactly the files of
+# a release as release.conf names them, which verify-release.sh requires. Any
 # failure: one line on stderr, exit code 1, and nothing left in DIR.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-mapfile -t PROGRAMS < <(scripts/release_zip.py programs)
-mapfile -t ARCHES < <(scripts/release_zip.py arches)
+read -ra PROGRAMS <<< "$(release_value programs)"
+read -ra ARCHES <<< "$(release_value architectures)"
 out=dist/release
 pkcs12="" key="" certs="" password="" timestamp="" when=""
 created=""
@@ -72,10 +72,11 @@ done
 [ -n "$when" ] || when=$(release_time)
 [[ $when =~ ^[0-9]+$ ]] || die "--time takes seconds since 1970, not $when"
 for arch in "${ARCHES[@]}"; do
+    folder=$(release_value build "$arch")
     for program in "${PROGRAMS[@]}"; do
-        [ -f "dist/windows-$arch/$program" ] || die "dist/windows-$arch/$program is missing: run ./build.sh first"
+        [ -f "dist/$folder/$program" ] || die "dist/$folder/$program is missing: run ./build.sh first"
     done
-    unsigned_zip="dist/$(scripts/release_zip.py name "$arch" unsigned)"
+    unsigned_zip="dist/$(release_value unsigned-zip "$arch")"
     [ -f "$unsigned_zip" ] || die "$unsigned_zip is missing: run ./build.sh first"
 done
 if [ -e "$out" ]; then
@@ -111,21 +112,22 @@ if [ -n "$pkcs12" ]; then credentials=(-pkcs12 "$pkcs12"); else credentials=(-ce
 if [ -e "$out" ]; then created=contents; else created=folder; fi
 mkdir -p "$out" || die "cannot make $out"
 for arch in "${ARCHES[@]}"; do
-    mkdir -p "$out/windows-$arch" || die "cannot write to $out"
+    folder=$(release_value build "$arch")
+    mkdir -p "$out/$folder" || die "cannot write to $out"
     for program in "${PROGRAMS[@]}"; do
-        signed="$out/windows-$arch/$program"
+        signed="$out/$folder/$program"
         if ! osslsigncode sign "${credentials[@]}" -h sha256 -time "$when" \
-            -in "dist/windows-$arch/$program" -out "$signed" > "$work/osslsigncode.log" 2>&1 < /dev/null; then
+            -in "dist/$folder/$program" -out "$signed" > "$work/osslsigncode.log" 2>&1 < /dev/null; then
             reason=$(grep -m1 -iE "timestamp|failed|error" "$work/osslsigncode.log" | tr -d '\r')
             [ -n "$timestamp" ] && grep -qi "timestamp" "$work/osslsigncode.log" &&
-                die "signing windows-$arch/$program failed: no time stamp from $timestamp"
-            die "signing windows-$arch/$program failed: ${reason:-osslsigncode gave no reason}"
+                die "signing $folder/$program failed: no time stamp from $timestamp"
+            die "signing $folder/$program failed: ${reason:-osslsigncode gave no reason}"
         fi
         scripts/pe_signature.py extract "$signed" "$signed.sig" 2> "$work/extract.log" ||
             die "$(cat "$work/extract.log")"
     done
-    scripts/release_zip.py signed "dist/$(scripts/release_zip.py name "$arch" unsigned)" "$out/windows-$arch" \
-        "$out/$(scripts/release_zip.py name "$arch" signed)" 2> "$work/zip.log" ||
+    scripts/release_zip.py signed "dist/$(release_value unsigned-zip "$arch")" "$out/$folder" \
+        "$out/$(release_value zip "$arch")" 2> "$work/zip.log" ||
         die "the signed zip of $arch: $(tail -1 "$work/zip.log")"
 done
 scripts/release_zip.py sums "$out" 2> "$work/sums.log" || die "cannot write $out/SHA256SUMS: $(tail -1 "$work/sums.log")"

@@ -3,7 +3,7 @@
 from the build in dist/ and one publisher's key, trusting nothing the
 release says about itself:
 
-- the folder holds exactly the files of release_zip.py's list, each a
+- the folder holds exactly the files of a release as release.conf names them, each a
   regular file in a real folder, and SHA256SUMS lists exactly those with
   their sums, as sign-release.sh writes it;
 - each NAME.exe.sig is one PKCS#7 SignedData with one SignerInfo, no nested
@@ -35,7 +35,9 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import authenticode  # noqa: E402
+import checksums  # noqa: E402
 import pe_signature  # noqa: E402
+import release_description  # noqa: E402
 import release_zip  # noqa: E402
 import time_stamp_check  # noqa: E402
 
@@ -98,7 +100,7 @@ class Release:
 
     def check_shape(self):
         """Exactly the files and folders of a release, nothing else at any depth."""
-        files, folders = set(release_zip.release_files()), set(release_zip.release_folders())
+        files, folders = set(release_description.release_files()), set(release_description.release_folders())
         seen = set()
 
         def walk(folder):
@@ -117,16 +119,16 @@ class Release:
                     else:
                         raise Refused(f"{self.where(name)}: is not a file of the release")
         walk("")
-        for name in release_zip.release_files():
+        for name in release_description.release_files():
             if name not in seen:
                 raise Refused(f"{self.where(name)}: is missing")
 
 
 def listed_sums(release):
     """name -> sum of SHA256SUMS, whose every name must be one of the release's other files."""
-    data = release.read("SHA256SUMS", MAX_SUMS)
-    where = release.where("SHA256SUMS")
-    others = release_zip.release_files()[:-1]
+    data = release.read(release_description.SUMS, MAX_SUMS)
+    where = release.where(release_description.SUMS)
+    others = release_description.release_files()[:-1]
     if not data.endswith(b"\n"):
         raise Refused(f"{where}: does not end with a line break")
     listed = {}
@@ -223,7 +225,7 @@ class Verifier:
 
     def program(self, arch, program):
         """Checks one program and its signature; returns the signed file and the signature, or None."""
-        name = f"windows-{arch}/{program}"
+        name = f"{release_description.build_folder(arch)}/{program}"
         dist = os.path.join(ROOT, "dist", name)
         if not os.path.isfile(dist):
             raise Refused(f"dist/{name} is missing: run ./build.sh first")
@@ -253,18 +255,18 @@ class Verifier:
         return signed, sig
 
     def zip(self, arch, programs):
-        name = release_zip.zip_name(arch, True)
+        name = release_description.zip_name(arch, True)
         if programs is None:
             self.report(False, name, "not rebuilt: a program of it did not verify")
             return
-        folder = os.path.join(self.work, f"windows-{arch}")
+        folder = os.path.join(self.work, release_description.build_folder(arch))
         os.makedirs(folder)
         for program, (signed, sig) in programs.items():
-            self.scratch(f"windows-{arch}/{program}", signed)
-            self.scratch(f"windows-{arch}/{program}.sig", sig)
-        release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)), folder,
+            self.scratch(f"{release_description.build_folder(arch)}/{program}", signed)
+            self.scratch(f"{release_description.build_folder(arch)}/{program}.sig", sig)
+        release_zip.signed(os.path.join(ROOT, "dist", release_description.zip_name(arch, False)), folder,
                            os.path.join(self.work, name))
-        for published in [name] + release_zip.sbom_names(arch):
+        for published in [name] + release_description.sbom_names(arch):
             with open(os.path.join(self.work, published), "rb") as f:
                 same = f.read() == self.release.read(published, MAX_FILE)
             self.report(same, published, f"rebuilt from dist/ and the signatures, it "
@@ -275,7 +277,7 @@ class Verifier:
             if hashlib.sha256(self.release.read(name, MAX_FILE)).hexdigest() != expected:
                 self.report(False, "SHA256SUMS", f"the sum of {name} does not hold")
                 return
-        canonical = data == release_zip.sums_text(listed)
+        canonical = data == checksums.sums_text(sorted(listed.items()))
         self.report(canonical, "SHA256SUMS", "lists every other file of the release, and each sum holds"
                     if canonical else "is not in the form sign-release.sh writes")
 
@@ -304,8 +306,8 @@ def verify(argv):
     listed, sums = listed_sums(release)
     with tempfile.TemporaryDirectory() as work:
         verifier = Verifier(release, ca, tsa_ca, work)
-        for arch in release_zip.ARCHES:
-            programs = {program: verifier.program(arch, program) for program in release_zip.PROGRAMS}
+        for arch in release_description.ARCHES:
+            programs = {program: verifier.program(arch, program) for program in release_description.PROGRAMS}
             verifier.zip(arch, None if None in programs.values() else programs)
         verifier.sums(listed, sums)
     if verifier.failures:

@@ -6,11 +6,13 @@ CASES is shared with the Wine suite, which holds each .exe to what the Linux
 program answers here.
 Usage: tool_conventions.py KORVEL_CAPTURE KORVEL_REPORT"""
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "scripts"))
+import release_description  # noqa: E402
+import simulated_run  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MACHINE = os.path.join(ROOT, "tests", "scenarios", "cases", "system-on-gpt-second-disk", "machine.json")
@@ -25,15 +27,8 @@ CASES = {name: [(list(args), b"") for args in HELP + (["--version"],) + refused]
 CASES["korvel-report"] += [(["-"], b'{"systemDrive": "C:"}'), (["-"], b"{")]
 
 
-def version():
-    with open(os.path.join(ROOT, "VERSION")) as f:
-        return f.read().strip()
-
-
 def run(path, args, stdin=b""):
-    result = subprocess.run([path] + args, input=stdin, capture_output=True, timeout=60,
-                            env={k: v for k, v in os.environ.items() if k != "KORVEL_MACHINE"})
-    return result.returncode, result.stdout, result.stderr
+    return simulated_run.run(path, args, stdin=stdin, timeout=60)[:3]
 
 
 def main(programs):
@@ -46,7 +41,7 @@ def main(programs):
         check(f"{name}: the usage text starts with its usage line",
               first[0] == 0 and first[1].startswith(f"Usage: {name}".encode()) and first[2] == b"", first)
         told = run(path, ["--version"])
-        check(f"{name} --version", told == (0, f"{name} {version()}\n".encode(), b""), told)
+        check(f"{name} --version", told == (0, f"{name} {release_description.VERSION}\n".encode(), b""), told)
         for args in REFUSED[name]:
             code, out, err = run(path, args)
             lines = err.decode("latin-1").splitlines()

@@ -36,6 +36,7 @@ from tally import Tally  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import release_description  # noqa: E402
 import release_zip  # noqa: E402
 
 TOOLS = os.path.join(ROOT, "build", "python-tools", "bin")
@@ -93,7 +94,7 @@ def described_files(name, files, spdx, cyclonedx):
 def components_hold(name, files, spdx, cyclonedx):
     from_spdx, from_cyclonedx = per_program(spdx, cyclonedx)
     check(f"{name}: both documents link the same components", from_spdx == from_cyclonedx, (from_spdx, from_cyclonedx))
-    for program in release_zip.PROGRAMS:
+    for program in release_description.PROGRAMS:
         listed = from_spdx.get(program, set())
         for patterns, marker, both_ways in MARKERS:
             pattern = " or ".join(patterns)
@@ -105,7 +106,7 @@ def components_hold(name, files, spdx, cyclonedx):
     # One toolchain, Zig's, builds every architecture: BUILDINFO names it and no Debian MinGW-w64 package.
     check(f"{name}: BUILDINFO records Zig's toolchain and no Debian MinGW-w64 package",
           b" ziglang (= " in files["BUILDINFO"] and b"mingw" not in files["BUILDINFO"], files["BUILDINFO"])
-    notices = files[release_zip.NOTICES]
+    notices = files[release_description.NOTICES]
     check(f"{name}: notices have CRLF lines", notices.count(b"\r\n") == notices.count(b"\n") > 100)
     for part in (p for p in spdx["packages"] if p["name"] != "korvel"):
         purl = part["externalRefs"][0]["referenceLocator"]
@@ -140,11 +141,11 @@ def licences_hold(name, files, spdx, cyclonedx):
     for f in spdx["files"]:
         file = f["fileName"][2:]
         terms = {term.strip("()") for term in f["licenseConcluded"].split(" AND ")}
-        want = {"NOASSERTION"} if file == release_zip.NOTICES else (
+        want = {"NOASSERTION"} if file == release_description.NOTICES else (
             {"Apache-2.0"} | {licences[package] for package in linked.get(file, ())})
         check(f"{name} {file}: licence ours and its components'", terms == want and
               in_cyclonedx[file] == f["licenseConcluded"], (f["licenseConcluded"], in_cyclonedx[file], want))
-    head = files[release_zip.NOTICES].split(b"\r\n")[:5]
+    head = files[release_description.NOTICES].split(b"\r\n")[:5]
     check(f"{name}: the notices name our licence first", any(b"Apache License, Version 2.0 (Apache-2.0)" in line
                                                               and b"LICENSE" in line for line in head), head)
 
@@ -180,7 +181,7 @@ def llvm_runtimes_hold(name, arch, spdx, cyclonedx):
     """Each program lists exactly the LLVM runtime libraries that lld's map shows it keeps."""
     listed, _ = per_program(spdx, cyclonedx)
     seen = set()
-    for program in release_zip.PROGRAMS:
+    for program in release_description.PROGRAMS:
         path, = glob.glob(os.path.join(ROOT, "build", f"windows-{arch}", "*", program.replace(".exe", ".map")))
         with open(path) as f:
             publics = f.read().split("Publics by Value", 1)[1].splitlines()[1:]
@@ -213,10 +214,10 @@ def copyright_file(name, purl):
 
 def check_zip(zip_path, beside):
     name = os.path.basename(zip_path)
-    arch = next(a for a in release_zip.ARCHES if f"-windows-{a}" in name)
+    arch = next(a for a in release_description.ARCHES if f"-windows-{a}" in name)
     with zipfile.ZipFile(zip_path) as archive:
         files, _ = release_zip.members(archive)
-    spdx_name, cyclonedx_name = release_zip.sbom_names(arch)
+    spdx_name, cyclonedx_name = release_description.sbom_names(arch)
     for document in (spdx_name, cyclonedx_name):
         with open(os.path.join(beside, document), "rb") as f:
             check(f"{name}: {document} is the one beside it", f.read() == files.get(document))
@@ -239,10 +240,10 @@ def main():
         subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
         subprocess.run([os.path.join(ROOT, "scripts", "sign-release.sh"), "--pkcs12", f"{pki}/leaf.p12",
                         "--password-file", f"{pki}/password", "--out", release], check=True, stdout=subprocess.DEVNULL)
-        identities = [check_zip(os.path.join(folder, release_zip.zip_name(arch, signed)), folder)
-                      for arch in release_zip.ARCHES for folder, signed in ((dist, False), (release, True))]
+        identities = [check_zip(os.path.join(folder, release_description.zip_name(arch, signed)), folder)
+                      for arch in release_description.ARCHES for folder, signed in ((dist, False), (release, True))]
     for kind, found in zip(("SPDX namespaces", "CycloneDX serial numbers"), zip(*identities)):
-        check(f"every document has its own {kind}", len(set(found)) == len(found) == 2 * len(release_zip.ARCHES), found)
+        check(f"every document has its own {kind}", len(set(found)) == len(found) == 2 * len(release_description.ARCHES), found)
     return tally.finish()
 
 

@@ -32,13 +32,14 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import authenticode  # noqa: E402
 import pe_signature  # noqa: E402
+import release_description  # noqa: E402
 import release_zip  # noqa: E402
 import wine_host  # noqa: E402
 SIGN = os.path.join(ROOT, "scripts", "sign-release.sh")
 VERIFY = os.path.join(ROOT, "scripts", "verify-release.sh")
-ARCHES = tuple(release_zip.ARCHES)
+ARCHES = tuple(release_description.ARCHES)
 PROGRAMS = ["brisal.exe", "korvel-capture.exe", "korvel-report.exe", "korvel.exe"]
-VERSION = open(os.path.join(ROOT, "VERSION")).read().strip()
+VERSION = release_description.VERSION
 WHEN = "1767225600"  # 2026-01-01
 TRUST_E_NOSIGNATURE = "800B0100"
 TRUST_E_BAD_DIGEST = "80096010"
@@ -177,9 +178,9 @@ def republish(folder):
     """What an attacker does after changing a program or a signature: the signed zips and SHA256SUMS anew."""
     for arch in ARCHES:
         try:
-            release_zip.signed(os.path.join(ROOT, "dist", release_zip.zip_name(arch, False)),
+            release_zip.signed(os.path.join(ROOT, "dist", release_description.zip_name(arch, False)),
                                os.path.join(folder, f"windows-{arch}"),
-                               os.path.join(folder, release_zip.zip_name(arch, True)))
+                               os.path.join(folder, release_description.zip_name(arch, True)))
         except ValueError:
             pass  # a signature the zip code cannot read either
     release_zip.write_sums(folder)
@@ -252,7 +253,7 @@ def empty_signatures(folder, _):
 
 def rewrite_signed_zip(folder, name, change):
     """The signed x64 zip with its member NAME changed, its own sums written anew."""
-    path = os.path.join(folder, release_zip.zip_name("x64", True))
+    path = os.path.join(folder, release_description.zip_name("x64", True))
     with zipfile.ZipFile(path) as archive:
         files, top = release_zip.members(archive)
         stamp_time = archive.infolist()[0].date_time
@@ -336,7 +337,7 @@ def lifted(swap_digest):
 def changed_sbom(inside):
     """The x64 CycloneDX document with one more space, beside the zip or in it."""
     def alter(folder, _):
-        name = release_zip.sbom_names("x64")[1]
+        name = release_description.sbom_names("x64")[1]
         if inside:
             rewrite_signed_zip(folder, name, lambda data: data.replace(b"{", b"{ ", 1))
         else:
@@ -348,7 +349,7 @@ def changed_sbom(inside):
     return alter
 
 
-FIRST_SUM = sorted(release_zip.release_files()[:-1])[0]  # SHA256SUMS's first line names it
+FIRST_SUM = sorted(release_description.release_files()[:-1])[0]  # SHA256SUMS's first line names it
 
 
 def changed_sums(change):
@@ -376,7 +377,7 @@ def linked_program(folder, _):
 
 
 def not_a_zip(folder, _):
-    with open(os.path.join(folder, release_zip.zip_name("x86", True)), "wb") as f:
+    with open(os.path.join(folder, release_description.zip_name("x86", True)), "wb") as f:
         f.write(b"not a zip\n")
     release_zip.write_sums(folder)
 
@@ -402,7 +403,7 @@ ALTERATIONS = [
     ("a changed signer line", signer_line, "both",
      "FAIL  korvel-1.0.0-windows-x64.zip: rebuilt from dist/ and the signatures, it differs"),
     ("a SHA256SUMS line naming /dev/zero", lambda f, _: append_sum(f, "0" * 64 + "  /dev/zero\n"), "plain",
-     f"SHA256SUMS: line {len(release_zip.release_files())} names /dev/zero, which is not a file of the release"),
+     f"SHA256SUMS: line {len(release_description.release_files())} names /dev/zero, which is not a file of the release"),
     ("a published zip that is not a zip", not_a_zip, "plain",
      "FAIL  korvel-1.0.0-windows-x86.zip: rebuilt from dist/ and the signatures, it differs"),
     ("a listed program linked to its genuine bytes", linked_program, "both",

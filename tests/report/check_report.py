@@ -12,8 +12,6 @@ import glob
 import json
 import os
 import re
-import resource
-import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
@@ -25,6 +23,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from benchmark_scaling import machine as generated_machine  # noqa: E402
 import description_model as model  # noqa: E402
+import simulated_run  # noqa: E402
 
 KORVEL, REPORT = sys.argv[1], sys.argv[2]
 XHTML = "{http://www.w3.org/1999/xhtml}"
@@ -46,16 +45,7 @@ def machines():
 
 
 def run(program, args, machine=None, stdin=None, limit=None):
-    env = {k: v for k, v in os.environ.items() if k != "KORVEL_MACHINE"}
-    if machine:
-        env["KORVEL_MACHINE"] = machine
-
-    def limited():
-        if limit:
-            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    result = subprocess.run([program] + args, env=env, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            preexec_fn=limited, timeout=120)
-    return result.returncode, result.stdout, result.stderr
+    return simulated_run.run(program, args, machine, stdin=stdin, limit=limit)[:3]
 
 
 def description_of(path):

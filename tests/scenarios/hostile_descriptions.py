@@ -7,15 +7,15 @@ sanitizer's shadow memory rules out the memory limits: the large runs are
 left out)"""
 import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from tally import Tally  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "scripts"))
+import simulated_run  # noqa: E402
 
 # The programs under test, from the command line (the replay suites import refusals() only).
 KORVEL = KORVEL_CAPTURE = None
@@ -25,21 +25,8 @@ tally = Tally("hostile descriptions")
 
 
 def run(machine, args, limit=None, stdin=None, program=None):
-    """Exit code, stdout, stderr, seconds and peak resident bytes of one run."""
-    def limited():
-        if limit:
-            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    env = dict(os.environ, KORVEL_MACHINE=machine)
-    program = program or KORVEL
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        start = time.monotonic()
-        child = subprocess.Popen([program] + args, env=env, stdin=stdin, stdout=out, stderr=err,
-                                 preexec_fn=limited, pass_fds=(stdin,) if stdin else ())
-        _, status, usage = os.wait4(child.pid, 0)
-        seconds = time.monotonic() - start
-        out.seek(0)
-        err.seek(0)
-        return os.waitstatus_to_exitcode(status), out.read(), err.read(), seconds, usage
+    """Exit code, stdout, stderr, seconds and peak resident KiB of one run."""
+    return simulated_run.run(program or KORVEL, args, machine, stdin=stdin, limit=limit)
 
 
 def refusals(work):
@@ -81,8 +68,7 @@ def hostile(work):
     # A reader that is already gone: the writes fail, the answer stays.
     reader, writer = os.pipe()
     os.close(reader)
-    answer = subprocess.run([KORVEL, "/checkLetter", "C:"], env={k: v for k, v in os.environ.items()
-                                                                if k != "KORVEL_MACHINE"}, stdout=writer)
+    answer = subprocess.run([KORVEL, "/checkLetter", "C:"], env=simulated_run.environment(), stdout=writer)
     os.close(writer)
     tally.check("a closed pipe leaves the answer", answer.returncode == 1, answer.returncode)
 
@@ -134,8 +120,8 @@ def large(work):
     path = os.path.join(work, "large-machine.json")
     with open(path, "w") as f:
         json.dump(large_machine(), f)
-    code, out, err, seconds, usage = run(path, ["/checkLetter", "C:"], limit=MEMORY_LIMIT)
-    peak = usage.ru_maxrss * 1024
+    code, out, err, seconds, peak_kib = run(path, ["/checkLetter", "C:"], limit=MEMORY_LIMIT)
+    peak = peak_kib * 1024
     print(f"large description ({os.path.getsize(path)} bytes): exit {code} in {seconds:.1f} s, "
           f"peak {peak / (1 << 20):.1f} MiB")
     tally.check("large description answers yes", (code, err) == (1, b"") and

@@ -27,6 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import components  # noqa: E402  (its reader of lld's map)
+import release_description  # noqa: E402
 
 WINDOWS_DLLS = {"kernel32.dll", "ole32.dll", "oleaut32.dll"}
 # The Universal CRT's API sets: part of every Windows 10 and 11, WinPE included.
@@ -212,7 +213,7 @@ BRISAL_VERSION = {"FileVersion": "4,22,3,0", "ProductVersion": "4,22,3,0", "File
 
 def our_version(exe):
     """What the version resource of a program we write holds: the project's version, its own file name."""
-    version = open(os.path.join(ROOT, "VERSION")).read().strip() + ".0"
+    version = release_description.VERSION + ".0"
     return {"FileVersion": version, "ProductVersion": version, "InternalName": exe, "OriginalFilename": exe,
             "ProductName": "korvel"}
 

@@ -34,6 +34,7 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "scenarios"))
 import machine_generator  # noqa: E402
 import replay_on_wine  # noqa: E402
+import simulated_run  # noqa: E402
 from tally import Tally  # noqa: E402
 
 ARCH = sys.argv[1] if len(sys.argv) > 1 else "x64"
@@ -45,18 +46,9 @@ tally = Tally(f"replay {ARCH}")
 check = tally.check
 
 
-def on_linux(program, args, machine, record=None):
-    env = {k: v for k, v in os.environ.items() if k not in ("KORVEL_MACHINE", "KORVEL_REPLAY_RECORD")}
-    if machine is not None:
-        env["KORVEL_MACHINE"] = machine
-    if record is not None:
-        env["KORVEL_REPLAY_RECORD"] = record
-    return subprocess.run([program] + args, env=env, capture_output=True, timeout=60)
-
-
 def linux_calls(args, machine, work):
     record = os.path.join(work, "linux.record")
-    on_linux(CALL_RECORD_SIM, args, machine, record)
+    simulated_run.run(CALL_RECORD_SIM, args, machine, record=record)
     with open(record, "rb") as f:
         parsed = replay_on_wine.parse_record(f.read())
     return parsed["calls"], parsed["problems"]
@@ -83,7 +75,7 @@ def differs(wine, linux):
     """Where two runs part: the first differing line of their output, with their exit codes."""
     got, want = wine["stdout"].replace(b"\r\n", b"\n").split(b"\n"), linux.stdout.split(b"\n")
     line = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-    return (f"exit {wine['exit']} on Wine ({wine['failure'] or 'ended'}), {linux.returncode} on Linux; line "
+    return (f"exit {wine['exit']} on Wine ({wine['failure'] or 'ended'}), {linux.code} on Linux; line "
             f"{line + 1}: {got[line] if line < len(got) else b'(end)'!r} against "
             f"{want[line] if line < len(want) else b'(end)'!r}; stderr {wine['stderr'][:200]!r} against "
             f"{linux.stderr[:200]!r}")
@@ -94,9 +86,9 @@ def compare_korvel(replayer, name, machine, description, work, rng=None):
     for letter in letters(description, rng):
         args = ["/checkLetter", letter]
         got = replayer.run("korvel", args, machine)
-        want = on_linux(os.path.join(LINUX, "korvel"), args, machine)
+        want = simulated_run.run(os.path.join(LINUX, "korvel"), args, machine)
         calls, problems = linux_calls(args, machine, work)
-        same = (got["failure"] is None and got["exit"] == want.returncode and
+        same = (got["failure"] is None and got["exit"] == want.code and
                 got["stdout"].replace(b"\r\n", b"\n") == want.stdout and got["stderr"] == want.stderr == b"")
         check(f"korvel.exe {args} on {name}: as on Linux", same, differs(got, want))
         check(f"korvel.exe {args} on {name}: the same platform calls", got["calls"] == calls and not problems,
@@ -114,10 +106,10 @@ def first_difference(got, want):
 
 def compare_capture(replayer, name, machine, description, work, rng=None):
     got = replayer.run("korvel-capture", [], machine)
-    want = on_linux(os.path.join(LINUX, "korvel-capture"), [], machine)
+    want = simulated_run.run(os.path.join(LINUX, "korvel-capture"), [], machine)
     check(f"korvel-capture.exe on {name}: exit code and stderr as on Linux",
           got["failure"] is None and (got["exit"], got["stderr"].replace(b"\r\n", b"\n")) ==
-          (want.returncode, want.stderr), differs(got, want))
+          (want.code, want.stderr), differs(got, want))
     if got["exit"] != 0:
         return
     captured = os.path.join(work, "captured.json")
@@ -125,18 +117,18 @@ def compare_capture(replayer, name, machine, description, work, rng=None):
         f.write(got["stdout"])
     for letter in letters(description, rng):
         args = ["/checkLetter", letter]
-        again, first = (on_linux(os.path.join(LINUX, "korvel"), args, path) for path in (captured, machine))
+        again, first = (simulated_run.run(os.path.join(LINUX, "korvel"), args, path) for path in (captured, machine))
         check(f"korvel {args} on korvel-capture.exe's description of {name}",
-              (again.returncode, again.stdout, again.stderr) == (first.returncode, first.stdout, first.stderr),
-              differs({"stdout": again.stdout, "stderr": again.stderr, "exit": again.returncode,
+              (again.code, again.stdout, again.stderr) == (first.code, first.stdout, first.stderr),
+              differs({"stdout": again.stdout, "stderr": again.stderr, "exit": again.code,
                        "failure": "the capture"}, first))
 
 
 def compare_report(replayer, name, machine):
     args = [machine] if machine else []
     got = replayer.run("korvel-report", args, shim=False)
-    want = on_linux(os.path.join(LINUX, "korvel-report"), args, None)
-    check(f"korvel-report.exe on {name}: the same page", (got["exit"], got["stdout"]) == (want.returncode, want.stdout),
+    want = simulated_run.run(os.path.join(LINUX, "korvel-report"), args, None)
+    check(f"korvel-report.exe on {name}: the same page", (got["exit"], got["stdout"]) == (want.code, want.stdout),
           (got["exit"], got["failure"], len(got["stdout"]), len(want.stdout)))
 
 
@@ -146,7 +138,7 @@ def kept_machines():
                    glob.glob(os.path.join(ROOT, "tests", "report", "machines", "*.json")))
     accepted, refused = [], []
     for path in paths:
-        (refused if replay_on_wine.linux_refusal(path) else accepted).append(path)
+        (refused if simulated_run.refusal(path) else accepted).append(path)
     return accepted, refused
 
 
@@ -176,10 +168,10 @@ def hostile_files(work):
 def compare_refusals(replayer, paths):
     for path in paths:
         got = replayer.run("korvel", ["/h"], path)
-        want = on_linux(os.path.join(LINUX, "korvel"), ["/h"], path)
+        want = simulated_run.run(os.path.join(LINUX, "korvel"), ["/h"], path)
         check(f"the shim's loader refuses {os.path.basename(path)} as Linux does",
               got["refused"] is not None and want.stderr == f"korvel: {got['refused']}\n".encode("latin-1") and
-              want.returncode == 0 and want.stdout == b"",
+              want.code == 0 and want.stdout == b"",
               f"{got['refused'] or got['failure']!r} on Wine, {want.stderr!r} on Linux")
 
 
@@ -193,7 +185,7 @@ def strictness(replayer):
 def suites(replayer, work):
     strictness(replayer)
     accepted, refused = kept_machines()
-    kept = [("the built-in machine", None, json.loads(on_linux(os.path.join(LINUX, "korvel-capture"), [],
+    kept = [("the built-in machine", None, json.loads(simulated_run.run(os.path.join(LINUX, "korvel-capture"), [],
                                                                 None).stdout))]
     kept += [(os.path.relpath(path, ROOT), path, read_json(path)) for path in accepted]
     started, runs = time.monotonic(), 0
@@ -261,11 +253,11 @@ def batch(work):
           (result.returncode, len(lines), result.stderr[-300:], [line[-300:] for line in lines]))
     for (machine, _, args), line in zip(jobs, lines):
         got = json.loads(line)
-        want = on_linux(os.path.join(LINUX, "korvel"), args, machine)
+        want = simulated_run.run(os.path.join(LINUX, "korvel"), args, machine)
         calls, _ = linux_calls(args, machine, work)
         check(f"replay-on-wine --batch {args}: as on Linux",
               (got["exit"], got["stdout"].replace("\r\n", "\n").encode("latin-1"), got["calls"], got["problems"]) ==
-              (want.returncode, want.stdout, calls, []), line[-300:])
+              (want.code, want.stdout, calls, []), line[-300:])
 
 
 def main():

@@ -33,6 +33,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "scripts"))
 from tally import Tally  # noqa: E402
 import replay_on_wine  # noqa: E402
+import simulated_run  # noqa: E402
 import wine_host  # noqa: E402
 from korvel.tool_conventions import CASES as COMMAND_LINES  # noqa: E402
 
@@ -70,9 +71,7 @@ def wine(program, args, extra_env=None, shimmed=False):
 
 
 def on_linux(program, args, machine):
-    result = subprocess.run([program] + args, env=dict(env, KORVEL_MACHINE=machine), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=300)
-    return result.returncode, result.stdout, result.stderr
+    return simulated_run.run(program, args, machine, timeout=300)[:3]
 
 
 def text_mode(text):
