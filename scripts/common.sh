@@ -80,10 +80,21 @@ share_zig() {
     rm -rf "$package" && ln -s "$shared" "$package"
 }
 
+# The bytes the programs' components came in, whose SHA-512 the SBOMs give: the pinned ziglang wheel,
+# kept by the install step, and the Debian packages that apt no longer holds (scripts/components.py).
+export KORVEL_DISTRIBUTIONS="${KORVEL_DISTRIBUTIONS:-$PWD/build/distributions}"
+download_distributions() {
+    local pin
+    pin=$(grep '^ziglang==' scripts/python-tools.txt)
+    ls "$KORVEL_DISTRIBUTIONS/ziglang-${pin#ziglang==}-"*.whl > /dev/null 2>&1 && return 0
+    "$PYTHON_TOOLS/bin/pip" download -q --disable-pip-version-check --no-deps --only-binary=:all: \
+        -d "$KORVEL_DISTRIBUTIONS" "$pin"
+}
+
 # Idempotent: installs only packages whose file is missing, then the Python
 # tools. 32-bit Wine needs the i386 architecture before the package lists are read.
 install_missing() {
-    install_debian_packages && install_python_tools
+    install_debian_packages && install_python_tools && download_distributions
 }
 
 install_debian_packages() {

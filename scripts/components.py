@@ -4,7 +4,11 @@ and object, and the compiler's dependency files of our objects it kept say
 which headers they were compiled from. The libraries of Zig's toolchain are
 parts of the pinned ziglang package from PyPI, each with its own licence. A
 header under /usr is owned by a Debian package, which is then the component;
-headers count only for header-only packages."""
+headers count only for header-only packages.
+
+Each component also names who made it and who supplied it, with their
+addresses, and the bytes it was delivered in (the ziglang wheel, the Debian
+package), whose SHA-512 the SBOMs give."""
 import functools
 import glob
 import os
@@ -18,16 +22,21 @@ import urllib.parse
 LICENCES = {
     "nlohmann-json3": ("MIT", []),  # Files: * is Expat, SPDX's MIT
 }
+# Who supplies the Debian components, and where.
+DEBIAN = ("Debian", "https://www.debian.org")
 
-# The parts of the ziglang package that go into a program: licence, and the
-# licence text within the package. "zig" is Zig's own runtime (compiler_rt,
-# its libc pieces).
+# The parts of the ziglang package that go into a program: licence, the
+# licence text within the package, and who made the part (the project the
+# licence file names) and its address. "zig" is Zig's own runtime
+# (compiler_rt, its libc pieces).
+LLVM = ("LLVM Project", "https://llvm.org")  # lib/libcxx/LICENSE.TXT: "The LLVM Project"
 ZIG_PARTS = {
-    "libc++": ("Apache-2.0 WITH LLVM-exception", "lib/libcxx/LICENSE.TXT"),
-    "libc++abi": ("Apache-2.0 WITH LLVM-exception", "lib/libcxxabi/LICENSE.TXT"),
-    "libunwind": ("Apache-2.0 WITH LLVM-exception", "lib/libunwind/LICENSE.TXT"),
-    "mingw-w64": ("ZPL-2.1", "lib/libc/mingw/COPYING"),
-    "zig": ("MIT", "LICENSE"),
+    "libc++": ("Apache-2.0 WITH LLVM-exception", "lib/libcxx/LICENSE.TXT", LLVM),
+    "libc++abi": ("Apache-2.0 WITH LLVM-exception", "lib/libcxxabi/LICENSE.TXT", LLVM),
+    "libunwind": ("Apache-2.0 WITH LLVM-exception", "lib/libunwind/LICENSE.TXT", LLVM),
+    # lib/libc/mingw/COPYING: "the mingw-w64 project"
+    "mingw-w64": ("ZPL-2.1", "lib/libc/mingw/COPYING", ("mingw-w64 project", "https://www.mingw-w64.org")),
+    "zig": ("MIT", "LICENSE", ("Zig Software Foundation", "https://ziglang.org")),
 }
 # The libraries and objects Zig links, as lld's map names them. Import
 # libraries are made from mingw-w64's module-definition files.
@@ -37,7 +46,7 @@ ZIG_SUPPLIER = "Zig Software Foundation"
 
 class Component:
     """A Debian package in the programs."""
-    supplier = "Debian"
+    supplier, supplier_url = DEBIAN
     debian = True
 
     def __init__(self, package, fields):
@@ -47,6 +56,21 @@ class Component:
             raise ValueError(f"{package}: no licence is recorded for its source package {self.source}")
         self.licence, self.common_licences = LICENCES[self.source]
         self.programs = []
+
+    @property
+    def manufacturer(self):
+        """The upstream project, as the package's machine-readable copyright file names it."""
+        path = f"/usr/share/doc/{self.package}/copyright"
+        with open(path) as f:
+            head = f.read().split("\n\n", 1)[0]
+        fields = dict(line.split(": ", 1) for line in head.splitlines() if ": " in line)
+        if not fields.get("Upstream-Name") or not fields.get("Source", "").startswith("https://"):
+            raise ValueError(f"{path}: names no upstream project with an https address")
+        return fields["Upstream-Name"], fields["Source"].split()[0]
+
+    def distribution(self):
+        """(what, address, file) of the Debian package the build used."""
+        return debian_package(self.package, self.version, self.architecture)
 
     @property
     def purl(self):
@@ -69,8 +93,18 @@ class ZigPart:
     def __init__(self, name):
         self.package = name
         self.version = ziglang_version()
-        self.licence, self.licence_file = ZIG_PARTS[name]
+        self.licence, self.licence_file, self.manufacturer = ZIG_PARTS[name]
         self.programs = []
+
+    @property
+    def supplier_url(self):
+        return ziglang_homepage()
+
+    def distribution(self):
+        """(what, address, file) of the ziglang wheel the build installed."""
+        wheel = ziglang_wheel()
+        return (f"the PyPI wheel {os.path.basename(wheel)}, which holds {os.path.dirname(self.licence_file)}",
+                f"https://pypi.org/project/ziglang/{self.version}/", wheel)
 
     @property
     def purl(self):
@@ -99,12 +133,67 @@ def ziglang_package():
 @functools.lru_cache(maxsize=None)
 def ziglang_version():
     """The ziglang package's version, as its metadata on PyPI gives it."""
-    for metadata in glob.glob(os.path.join(os.path.dirname(ziglang_package()), "ziglang-*.dist-info", "METADATA")):
+    for metadata in ziglang_metadata():
         with open(metadata) as f:
             for line in f:
                 if line.startswith("Version: "):
                     return line.split(" ", 1)[1].strip()
     raise ValueError("the ziglang package records no version")
+
+
+def ziglang_metadata():
+    return glob.glob(os.path.join(os.path.dirname(ziglang_package()), "ziglang-*.dist-info", "METADATA"))
+
+
+@functools.lru_cache(maxsize=None)
+def ziglang_homepage():
+    """The ziglang package's home page, as its metadata gives it."""
+    for metadata in ziglang_metadata():
+        with open(metadata) as f:
+            for line in f:
+                if line.startswith("Project-URL: Homepage, "):
+                    return line.split(", ", 1)[1].strip()
+    raise ValueError("the ziglang package names no home page")
+
+
+def distributions():
+    """Where the install step keeps the bytes the components came in: KORVEL_DISTRIBUTIONS, else the
+    checkout's build/distributions."""
+    return os.path.abspath(os.environ.get("KORVEL_DISTRIBUTIONS") or
+                           os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "distributions"))
+
+
+@functools.lru_cache(maxsize=None)
+def ziglang_wheel():
+    found = glob.glob(os.path.join(distributions(), f"ziglang-{ziglang_version()}-*.whl"))
+    if len(found) != 1:
+        raise ValueError(f"{distributions()}: {len(found)} wheels of ziglang {ziglang_version()}, not one: "
+                         "run the install step (./build.sh)")
+    return found[0]
+
+
+# The Debian archives, by the path their pool files stand under.
+DEBIAN_ARCHIVES = {"debian": "https://deb.debian.org/debian/", "debian-security": "https://security.debian.org/debian-security/"}
+
+
+@functools.lru_cache(maxsize=None)
+def debian_package(package, version, architecture):
+    """(what, address, file) of a Debian package: apt's own copy, else one apt-get downloads."""
+    uris = subprocess.run(["apt-get", "download", "--print-uris", f"{package}={version}"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True).stdout.split()
+    found = re.search(r"/(debian(?:-security)?)/(pool/.+)$", uris[0].strip("'")) if uris else None
+    if not found:
+        raise ValueError(f"{package} {version}: apt knows no archive file of it")
+    name = os.path.basename(found[2])
+    path = os.path.join("/var/cache/apt/archives", name)
+    if not os.path.isfile(path):
+        path = os.path.join(distributions(), name)
+        if not os.path.isfile(path):
+            os.makedirs(distributions(), exist_ok=True)
+            if subprocess.run(["apt-get", "download", f"{package}={version}"], cwd=distributions(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+                raise ValueError(f"{package} {version}: apt-get cannot download it")
+    return f"the Debian package {name}", DEBIAN_ARCHIVES[found[1]] + found[2], path
 
 
 @functools.lru_cache(maxsize=None)

@@ -1,28 +1,76 @@
 """What a release is, from release.conf at the checkout's root, read as it
 stands: the version, the architectures, the programs, and the name of every
-file a release holds. The scripts that build, sign and verify a release, and
-the suites, all learn it here."""
+file a release holds; and who publishes it, from publisher.conf beside it.
+The scripts that build, sign and verify a release, and the suites, all learn
+it here."""
 import functools
 import os
 import re
+from typing import NamedTuple
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PATH = os.path.join(ROOT, "release.conf")
+# Another publisher's file may stand in (the suites try some).
+PUBLISHER_PATH = os.environ.get("KORVEL_PUBLISHER") or os.path.join(ROOT, "publisher.conf")
 _LINE = re.compile(r"\s*([a-z-]+)\s*=\s*(.*?)\s*")
 
 
-@functools.lru_cache(maxsize=None)
-def _values():
+def read_conf(path):
+    """KEY = VALUE lines, # comments and blank lines between them."""
     values = {}
-    with open(PATH) as f:
+    with open(path) as f:
         for number, line in enumerate(f, 1):
             if not line.strip() or line.lstrip().startswith("#"):
                 continue
             found = _LINE.fullmatch(line.rstrip("\n"))
             if not found:
-                raise ValueError(f"release.conf, line {number}: not KEY = VALUE")
+                raise ValueError(f"{os.path.basename(path)}, line {number}: not KEY = VALUE")
             values[found[1]] = found[2]
     return values
+
+
+@functools.lru_cache(maxsize=None)
+def _values():
+    return read_conf(PATH)
+
+
+class Publisher(NamedTuple):
+    name: str
+    email: str  # "" when not given
+    url: str
+
+
+# Domains reserved for examples and tests (RFC 2606, RFC 6761): nobody is reached there.
+_PLACEHOLDER = re.compile(r"(^|\.)(example|test|invalid|localhost)$|(^|\.)example\.(com|net|org)$")
+_EMAIL = re.compile(r"[A-Za-z0-9._%+-]+@([A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)")
+_URL = re.compile(r"https://([A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)(:\d+)?(/\S*)?")
+
+
+def placeholder_domain(domain):
+    return bool(_PLACEHOLDER.search(domain.lower().rstrip(".")))
+
+
+def check_publisher(publisher, where="publisher.conf"):
+    """The publisher as given, or ValueError with the one line that says what is wrong."""
+    if not publisher.name:
+        raise ValueError(f"{where} names no publisher")
+    for key, pattern in (("email", _EMAIL), ("url", _URL)):
+        value = getattr(publisher, key)
+        if not value:
+            continue
+        found = pattern.fullmatch(value)
+        if not found:
+            raise ValueError(f"{where}: {key} {value!r} is not {'an email address' if key == 'email' else 'an https URL'}")
+        if placeholder_domain(found[1]):
+            raise ValueError(f"{where}: {key} {value!r} is at a placeholder domain, which reaches nobody")
+    return publisher
+
+
+@functools.lru_cache(maxsize=None)
+def publisher():
+    values = read_conf(PUBLISHER_PATH)
+    return check_publisher(Publisher(values.get("name", ""), values.get("email", ""), values.get("url", "")),
+                           os.path.basename(PUBLISHER_PATH))
 
 
 def value(key, arch=None):

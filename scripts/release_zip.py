@@ -34,6 +34,7 @@ import zipfile
 import authenticode
 import checksums
 import components
+import release_description
 import sbom
 from release_description import (ARCHES, BUILDINFO, LICENSE, NOTICES, PROGRAMS, README, ROOT, SUMS, VERSION,
                                  build_folder, folder, release_files, sbom_names, zip_name)
@@ -67,10 +68,20 @@ def text_of(path):
         return f.read()
 
 
-def documents(meta, files, parts):
-    """(name, bytes) of the two SBOMs that describe the files."""
+def documents(meta, files, parts, zip_path):
+    """(name, bytes) of the two SBOMs that describe the files of the zip at zip_path."""
     spdx_name, cyclonedx_name = sbom_names(meta.arch)
-    return [(spdx_name, sbom.spdx(meta, files, parts)), (cyclonedx_name, sbom.cyclonedx(meta, files, parts))]
+    return [(spdx_name, sbom.spdx(meta, files, parts)),
+            (cyclonedx_name, sbom.cyclonedx(meta, files, parts, os.path.basename(zip_path)))]
+
+
+def publisher():
+    """The publisher of publisher.conf, as the SBOMs name it; without a contact, the build says so."""
+    given = release_description.publisher()
+    if not given.email and not given.url:
+        print(f"release_zip.py: publisher.conf gives no email or URL of {given.name}: the SBOMs name no contact "
+              "of their creator, which BSI TR-03183-2 requires", file=sys.stderr)
+    return sbom.Organisation(given.name, given.url, given.email)
 
 
 def write_beside(path, named):
@@ -121,19 +132,21 @@ def read(path):
 
 
 def unsigned(dist, commit, when, builds):
+    who = publisher()
     for arch in ARCHES:
         found = components.components(builds.replace("{arch}", arch), PROGRAMS)
         meta = sbom.Meta("korvel", VERSION, arch, commit, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(when)),
-                         signed=False)
+                         signed=False, publisher=who)
         packages = package_versions([c.package for c in found if c.debian])
         programs = [(name, read(os.path.join(dist, build_folder(arch), name))) for name in PROGRAMS]
         files = programs + [(README, readme(arch)), (LICENSE, licence_text()),
                             (BUILDINFO, buildinfo(arch, commit, packages)),
                             (NOTICES, sbom.notices(meta, found, text_of))]
-        parts = [sbom.Part(c.package, c.version, c.licence, c.purl, c.supplier, c.programs) for c in found]
-        described = documents(meta, files, parts)
+        parts = [sbom.Part.of(c) for c in found]
+        path = os.path.join(dist, zip_name(arch, False))
+        described = documents(meta, files, parts, path)
         stamp = time.gmtime(max(when, 315532800))[:6]  # a zip holds no time before 1980
-        write_zip(os.path.join(dist, zip_name(arch, False)), folder(arch), files + described, stamp)
+        write_zip(path, folder(arch), files + described, stamp)
         write_beside(os.path.join(dist, zip_name(arch, False)), described)
 
 
@@ -150,7 +163,7 @@ def signed(unsigned_zip, programs_dir, out):
         found, top = members(archive)
         stamp = archive.infolist()[0].date_time
     arch = next(a for a in ARCHES if unsigned_zip.endswith(zip_name(a, False)))
-    parts, commit, created = sbom.parts_of(found[sbom_names(arch)[1]])
+    parts, who, commit, created = sbom.parts_of(found[sbom_names(arch)[1]])
     files = []
     for name, data in found.items():
         if name == SUMS or name in sbom_names(arch):
@@ -160,7 +173,8 @@ def signed(unsigned_zip, programs_dir, out):
         elif name == BUILDINFO:
             data += f"{SIGNER_FIELD}\n {signer}\n".encode()
         files.append((name, data))
-    described = documents(sbom.Meta("korvel", VERSION, arch, commit, created, signed=True), files, parts)
+    described = documents(sbom.Meta("korvel", VERSION, arch, commit, created, signed=True, publisher=who), files, parts,
+                          out)
     write_zip(out, top, files + described, stamp)
     write_beside(out, described)
 

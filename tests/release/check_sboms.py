@@ -26,6 +26,7 @@ import glob
 import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -81,14 +82,23 @@ def per_program(spdx, cyclonedx):
 
 
 def described_files(name, files, spdx, cyclonedx):
+    """Every other file of the zip, with its hashes from the zip's own bytes: SHA-1 and SHA-256 in both
+    documents, and in CycloneDX the SHA-512 too, also where its distribution reference gives it."""
     expected = {n: (hashlib.sha1(d).hexdigest(), hashlib.sha256(d).hexdigest()) for n, d in files.items()}
+    sha512 = {n: hashlib.sha512(d).hexdigest() for n, d in files.items()}
     in_spdx = {f["fileName"][2:]: tuple(c["checksumValue"] for c in f["checksums"]) for f in spdx["files"]}
     in_cyclonedx = {c["name"]: tuple(h["content"] for h in c["hashes"])
                     for c in cyclonedx["components"] if c["type"] == "file"}
     check(f"{name}: SPDX describes every other file of the zip with its hashes", in_spdx == expected,
           sorted(set(in_spdx.items()) ^ set(expected.items()))[:2])
-    check(f"{name}: CycloneDX describes every other file of the zip with its hashes", in_cyclonedx == expected,
-          sorted(set(in_cyclonedx.items()) ^ set(expected.items()))[:2])
+    with_sha512 = {n: hashes + (sha512[n],) for n, hashes in expected.items()}
+    check(f"{name}: CycloneDX describes every other file of the zip with its hashes, SHA-512 included",
+          in_cyclonedx == with_sha512, sorted(set(in_cyclonedx.items()) ^ set(with_sha512.items()))[:2])
+    distributed = {c["name"]: [h["content"] for r in c.get("externalReferences", []) if r["type"] == "distribution"
+                               for h in r.get("hashes", []) if h["alg"] == "SHA-512"]
+                   for c in cyclonedx["components"] if c["type"] == "file"}
+    check(f"{name}: each file's distribution reference gives its SHA-512",
+          distributed == {n: [digest] for n, digest in sha512.items()}, distributed)
 
 
 def components_hold(name, files, spdx, cyclonedx):
@@ -131,9 +141,8 @@ def licences_hold(name, files, spdx, cyclonedx):
           b"Version 2.0, January 2004" in files["LICENSE"])
     product = product_of(spdx)
     check(f"{name}: the product is Apache-2.0 in both documents",
-          (product["licenseDeclared"], product["licenseConcluded"],
-           cyclonedx["metadata"]["component"]["licenses"]) == ("Apache-2.0", "Apache-2.0", [{"expression": "Apache-2.0"}]),
-          product)
+          (product["licenseDeclared"], product["licenseConcluded"], cyclonedx["metadata"]["component"]["licenses"]) ==
+          ("Apache-2.0", "Apache-2.0", [{"expression": "Apache-2.0", "acknowledgement": "concluded"}]), product)
     licences = {p["name"]: p["licenseDeclared"] for p in spdx["packages"]}
     linked, _ = per_program(spdx, cyclonedx)
     in_cyclonedx = {c["name"]: c.get("licenses", [{}])[0].get("expression", "NOASSERTION")
@@ -141,8 +150,9 @@ def licences_hold(name, files, spdx, cyclonedx):
     for f in spdx["files"]:
         file = f["fileName"][2:]
         terms = {term.strip("()") for term in f["licenseConcluded"].split(" AND ")}
-        want = {"NOASSERTION"} if file == release_description.NOTICES else (
-            {"Apache-2.0"} | {licences[package] for package in linked.get(file, ())})
+        # The notices quote every component's texts; a program links some.
+        quoted = set(licences) - {"korvel"} if file == release_description.NOTICES else linked.get(file, ())
+        want = {"Apache-2.0"} | {licences[package] for package in quoted}
         check(f"{name} {file}: licence ours and its components'", terms == want and
               in_cyclonedx[file] == f["licenseConcluded"], (f["licenseConcluded"], in_cyclonedx[file], want))
     head = files[release_description.NOTICES].split(b"\r\n")[:5]
@@ -159,18 +169,27 @@ def verification_code(name, files, spdx):
           {"packageVerificationCodeValue": code}, (product["packageVerificationCode"], code))
 
 
-def purls_hold(name, spdx, cyclonedx):
-    """Every package URL is what packageurl-python writes of it again, and both documents give the same."""
+def purls_hold(name, arch, spdx, cyclonedx):
+    """Every package URL is what packageurl-python writes of it again; both documents give the libraries the
+    same; ours are the generic package of the product and its files, as packageurl-python writes them."""
     in_spdx = sorted(r["referenceLocator"] for p in spdx["packages"] for r in p.get("externalRefs", [])
                      if r["referenceType"] == "purl")
-    in_cyclonedx = sorted(c["purl"] for c in cyclonedx["components"] if "purl" in c)
+    libraries = sorted(c["purl"] for c in cyclonedx["components"] if c["type"] == "library")
+    ours = [cyclonedx["metadata"]["component"]["purl"]] + [c["purl"] for c in cyclonedx["components"]
+                                                           if c["type"] == "file"]
     code = ("import sys\nfrom packageurl import PackageURL\n"
             "for line in sys.stdin.read().split():\n"
-            "    print(PackageURL.from_string(line).to_string())")
-    result = subprocess.run([os.path.join(TOOLS, "python"), "-c", code], input="\n".join(in_spdx), capture_output=True,
-                            text=True)
-    check(f"{name}: each package URL is canonical", result.stdout.split() == in_spdx and in_spdx == in_cyclonedx,
-          (in_spdx, result.stdout, result.stderr[-300:]))
+            "    print(PackageURL.from_string(line).to_string())\n"
+            f"print(PackageURL('generic', name='korvel', version={release_description.VERSION!r}, "
+            f"qualifiers={{'arch': {arch!r}}}).to_string())\n")
+    result = subprocess.run([os.path.join(TOOLS, "python"), "-c", code], input="\n".join(in_spdx + ours),
+                            capture_output=True, text=True)
+    written = result.stdout.split()
+    check(f"{name}: each package URL is canonical", written[:-1] == in_spdx + ours and in_spdx == libraries,
+          (in_spdx, ours, result.stdout, result.stderr[-300:]))
+    files = [c["name"] for c in cyclonedx["components"] if c["type"] == "file"]
+    check(f"{name}: our package URLs are the product's and its files'",
+          written and ours == [written[-1]] + [f"{written[-1]}#{file}" for file in files], (ours, written[-1:]))
 
 
 # Zig's LLVM runtime libraries, as lld's map names them in its Lib column, and the component each is.
@@ -212,7 +231,108 @@ def copyright_file(name, purl):
     return os.path.join(os.path.dirname(os.path.dirname(metadata)), found[0])
 
 
-def check_zip(zip_path, beside):
+# BSI's CycloneDX property taxonomy v0.1.2: the values each property may take.
+BSI_VALUES = {"bsi:component:executable": {"executable", "non-executable"},
+              "bsi:component:archive": {"archive", "no archive"},
+              "bsi:component:structured": {"structured", "unstructured"}}
+# Domains reserved for examples and tests (RFC 2606, RFC 6761).
+RESERVED = ("example", "test", "invalid", "localhost", "example.com", "example.net", "example.org")
+
+
+def reaches_someone(entity):
+    """The domains of an organisation's URLs and email addresses, none of them reserved."""
+    domains = [url.split("/")[2] for url in entity.get("url", []) if url.startswith("https://")]
+    domains += [c["email"].rsplit("@", 1)[1] for c in entity.get("contact", []) if "@" in c.get("email", "")]
+    return domains and not any(d == r or d.endswith("." + r) for d in domains for r in RESERVED)
+
+
+def delivered_in(comment):
+    """The file a library's distribution reference names: build/distributions' wheel, apt's package."""
+    name = comment.split()[3].rstrip(",")  # "the PyPI wheel NAME, ..." / "the Debian package NAME"
+    for folder in (os.path.join(ROOT, "build", "distributions"), "/var/cache/apt/archives"):
+        if os.path.isfile(os.path.join(folder, name)):
+            return os.path.join(folder, name)
+    return None
+
+
+def tr_fields(name, files, cyclonedx):
+    """What BSI TR-03183-2 v2.1.0 asks of the CycloneDX document, read independently of the code that wrote
+    it: the SBOM's creator, time, serial number, tool and phase; for each component its creator and supplier,
+    version, concluded licence, identifier, BSI's properties, a SHA-512 recomputed from the bytes it names; and
+    the dependency graph and its completeness."""
+    publisher = {k: v for k, v in (line.split("=", 1) for line in open(os.path.join(ROOT, "publisher.conf"))
+                                   if "=" in line and not line.startswith("#"))}
+    publisher = {k.strip(): v.strip() for k, v in publisher.items()}
+    metadata = cyclonedx["metadata"]
+    maker = metadata.get("manufacturer", {})
+    contact = ([publisher["url"]] if publisher.get("url") else [],
+               [{"email": publisher["email"]}] if publisher.get("email") else [])
+    check(f"{name}: the SBOM's creator is publisher.conf's publisher, with its contact",
+          maker.get("name") == publisher["name"] and (maker.get("url", []), maker.get("contact", [])) == contact,
+          (maker, publisher))
+    if contact != ([], []):
+        check(f"{name}: the publisher's contact reaches someone", reaches_someone(maker), maker)
+    tools = metadata.get("tools", {}).get("components", [])
+    check(f"{name}: time in UTC, serial number, generating tool and its version, lifecycle phase",
+          metadata.get("timestamp", "").endswith("Z") and cyclonedx.get("serialNumber", "").startswith("urn:uuid:")
+          and tools and all(t.get("name") and t.get("version") for t in tools)
+          and metadata.get("lifecycles") == [{"phase": "build"}], metadata)
+    product = metadata["component"]
+    everything = [product] + cyclonedx["components"]
+    for component in everything:
+        label = f"{name} {component['name']}"
+        ours = component["type"] != "library"
+        for role in ("manufacturer", "supplier"):
+            entity = component.get(role, {})
+            check(f"{label}: its {role}", entity.get("name") and (entity == maker if ours else reaches_someone(entity)),
+                  entity)
+        licences = component.get("licenses", [])
+        check(f"{label}: version, identifier, one concluded licence",
+              component.get("version") and component.get("purl", "").startswith("pkg:") and len(licences) == 1
+              and licences[0].get("acknowledgement") == "concluded" and licences[0].get("expression"),
+              (component.get("version"), component.get("purl"), licences))
+        properties = [(p["name"], p["value"]) for p in component.get("properties", [])]
+        kinds = {k: [v for n, v in properties if n == k] for k in BSI_VALUES}
+        check(f"{label}: BSI's executable, archive and structured properties, each once, with their values",
+              all(len(values) == 1 and values[0] in BSI_VALUES[k] for k, values in kinds.items()), properties)
+        if component["type"] == "file":
+            check(f"{label}: its file name; a program is executable, no archive",
+                  [v for n, v in properties if n == "bsi:component:filename"] == [component["name"]] and
+                  (kinds["bsi:component:executable"], kinds["bsi:component:archive"]) ==
+                  ((["executable"], ["no archive"]) if component["name"].endswith(".exe") else
+                   (["non-executable"], ["no archive"])), properties)
+        if component["type"] == "library":
+            reference, = [r for r in component.get("externalReferences", []) if r["type"] == "distribution"]
+            path = delivered_in(reference.get("comment", ""))
+            digest = hashlib.sha512(open(path, "rb").read()).hexdigest() if path else None
+            check(f"{label}: the SHA-512 of the bytes it came in, recomputed from {path}",
+                  digest and component.get("hashes") == reference.get("hashes") ==
+                  [{"alg": "SHA-512", "content": digest}], (reference, digest))
+    refs = {c["bom-ref"] for c in everything}
+    graph = {d["ref"] for d in cyclonedx.get("dependencies", [])}
+    stated = {ref for c in cyclonedx.get("compositions", []) if c.get("aggregate")
+              for ref in c.get("assemblies", []) + c.get("dependencies", [])}
+    check(f"{name}: every component in the dependency graph, its completeness stated",
+          refs <= graph and refs <= stated, (refs - graph, refs - stated))
+
+
+def ossbomer(name, path, signed):
+    """ossbomer's reading of the TR and of the CRA on every document, with no MUST finding."""
+    profiles = ["bsi-tr-03183-v2.1", "eu-cra-annex-i"]
+    for profile in profiles:
+        result = subprocess.run([os.path.join(TOOLS, "ossbomer"), "validate", "--profile", profile, "--file", path,
+                                 "--format", "json"], capture_output=True, text=True)
+        try:
+            findings = json.loads(result.stdout)["results"][0]["findings"]
+        except (ValueError, KeyError, IndexError):
+            findings = None
+        musts = [f"{f['rule_id']} at {f['path']}: {f['message']}" for f in findings or []
+                 if f["severity"] in ("MUST", "MUST_WHERE_AVAILABLE") and f["verdict"] != "PASS"]
+        check(f"{name}: ossbomer {profile}: no MUST finding", findings is not None and not musts,
+              musts[:5] or result.stderr[-300:])
+
+
+def check_zip(zip_path, beside, signed):
     name = os.path.basename(zip_path)
     arch = next(a for a in release_description.ARCHES if f"-windows-{a}" in name)
     with zipfile.ZipFile(zip_path) as archive:
@@ -228,9 +348,37 @@ def check_zip(zip_path, beside):
     components_hold(name, files, spdx, cyclonedx)
     licences_hold(name, files, spdx, cyclonedx)
     verification_code(name, files, spdx)
-    purls_hold(name, spdx, cyclonedx)
+    purls_hold(name, arch, spdx, cyclonedx)
+    tr_fields(name, files, cyclonedx)
+    ossbomer(name, os.path.join(beside, cyclonedx_name), signed)
     llvm_runtimes_hold(name, arch, spdx, cyclonedx)
     return spdx["documentNamespace"], cyclonedx["serialNumber"]
+
+
+def publishers(work):
+    """publisher.conf's contact goes into every manufacturer; a placeholder domain stops the build."""
+    build = os.path.join(ROOT, "build", "windows-{arch}")
+    for contact, refused in (("email = releases@debian.org", None),
+                             ("url = https://www.example.org/korvel", "is at a placeholder domain"),
+                             ("email = someone@lab.test", "is at a placeholder domain"),
+                             ("url = http://www.debian.org", "is not an https URL")):
+        conf, out = os.path.join(work, "publisher.conf"), os.path.join(work, "dist")
+        with open(conf, "w") as f:
+            f.write(f"name = another publisher\n{contact}\n")
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.copytree(os.path.join(ROOT, "dist"), out, ignore=shutil.ignore_patterns("*.zip", "*.json", "linux"))
+        result = subprocess.run([os.path.join(ROOT, "scripts", "release_zip.py"), "unsigned", out, "0" * 40, "0", build],
+                                env=dict(os.environ, KORVEL_PUBLISHER=conf), capture_output=True, text=True)
+        if refused:
+            check(f"publisher.conf's {contact}: refused with one line", result.returncode == 1 and
+                  refused in result.stderr and len(result.stderr.splitlines()) == 1 and
+                  not os.path.exists(os.path.join(out, release_description.sbom_names("x64")[1])), result.stderr)
+            continue
+        with open(os.path.join(out, release_description.sbom_names("x64")[1])) as f:
+            components = json.load(f)["components"]
+        ours = [c["manufacturer"] for c in components if c["type"] == "file"]
+        check(f"publisher.conf's {contact}: every file's manufacturer", result.returncode == 0 and ours and all(
+            m == {"name": "another publisher", "contact": [{"email": "releases@debian.org"}]} for m in ours), ours)
 
 
 def main():
@@ -240,8 +388,9 @@ def main():
         subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
         subprocess.run([os.path.join(ROOT, "scripts", "sign-release.sh"), "--pkcs12", f"{pki}/leaf.p12",
                         "--password-file", f"{pki}/password", "--out", release], check=True, stdout=subprocess.DEVNULL)
-        identities = [check_zip(os.path.join(folder, release_description.zip_name(arch, signed)), folder)
+        identities = [check_zip(os.path.join(folder, release_description.zip_name(arch, signed)), folder, signed)
                       for arch in release_description.ARCHES for folder, signed in ((dist, False), (release, True))]
+        publishers(work)
     for kind, found in zip(("SPDX namespaces", "CycloneDX serial numbers"), zip(*identities)):
         check(f"every document has its own {kind}", len(set(found)) == len(found) == 2 * len(release_description.ARCHES), found)
     return tally.finish()
