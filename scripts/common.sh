@@ -38,6 +38,11 @@ REQUIRED_PACKAGES=(
     # clang cannot read through Zig's newer libc++.
     "g++-mingw-w64-x86-64-win32:/usr/lib/gcc/x86_64-w64-mingw32/12-win32/include/c++/cstdio"
     "osslsigncode:/usr/bin/osslsigncode"
+    # Signing with a key on a PKCS#11 token: Debian's PKCS#11 engine for OpenSSL. The tests' token is
+    # SoftHSM2's, its key made by OpenSC's pkcs11-tool.
+    "libengine-pkcs11-openssl:/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"
+    "softhsm2:/usr/lib/softhsm/libsofthsm2.so"
+    "opensc:/usr/bin/pkcs11-tool"
     "chromium:/usr/bin/chromium"
     "poppler-utils:/usr/bin/pdftotext"
     "python3-venv:/usr/share/doc/python3-venv"

@@ -16,6 +16,8 @@ import re
 import subprocess
 import urllib.parse
 
+from pinned import python_tools
+
 # Licences of the components' Debian source packages, as SPDX expressions,
 # with the texts of /usr/share/common-licenses that they refer to. A new
 # component stops the build until its licence has been looked at here.
@@ -115,13 +117,6 @@ class ZigPart:
         return [(f"ziglang {self.version}, {self.licence_file}", os.path.join(ziglang_package(), self.licence_file))]
 
 
-def python_tools():
-    """The project's virtual environment of pinned PyPI tools: KORVEL_PYTHON_TOOLS, else the checkout's
-    build/python-tools."""
-    return os.path.abspath(os.environ.get("KORVEL_PYTHON_TOOLS") or
-                           os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "python-tools"))
-
-
 @functools.lru_cache(maxsize=None)
 def ziglang_package():
     found = sorted(glob.glob(os.path.join(python_tools(), "lib", "python3*", "site-packages", "ziglang")))
@@ -131,29 +126,22 @@ def ziglang_package():
 
 
 @functools.lru_cache(maxsize=None)
+def ziglang_metadata(prefix, what):
+    """What follows prefix on a line of the ziglang package's metadata, as PyPI gives it."""
+    for metadata in glob.glob(os.path.join(os.path.dirname(ziglang_package()), "ziglang-*.dist-info", "METADATA")):
+        with open(metadata) as f:
+            for line in f:
+                if line.startswith(prefix):
+                    return line[len(prefix):].strip()
+    raise ValueError(f"the ziglang package records no {what}")
+
+
 def ziglang_version():
-    """The ziglang package's version, as its metadata on PyPI gives it."""
-    for metadata in ziglang_metadata():
-        with open(metadata) as f:
-            for line in f:
-                if line.startswith("Version: "):
-                    return line.split(" ", 1)[1].strip()
-    raise ValueError("the ziglang package records no version")
+    return ziglang_metadata("Version: ", "version")
 
 
-def ziglang_metadata():
-    return glob.glob(os.path.join(os.path.dirname(ziglang_package()), "ziglang-*.dist-info", "METADATA"))
-
-
-@functools.lru_cache(maxsize=None)
 def ziglang_homepage():
-    """The ziglang package's home page, as its metadata gives it."""
-    for metadata in ziglang_metadata():
-        with open(metadata) as f:
-            for line in f:
-                if line.startswith("Project-URL: Homepage, "):
-                    return line.split(", ", 1)[1].strip()
-    raise ValueError("the ziglang package names no home page")
+    return ziglang_metadata("Project-URL: Homepage, ", "home page")
 
 
 def distributions():

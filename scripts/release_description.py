@@ -113,10 +113,13 @@ def release_folders():
     return [build_folder(arch) for arch in ARCHES]
 
 
+PROVENANCE = value("provenance")
+
+
 def release_files():
     """Every file of a signed release folder, as sign-release.sh writes it; SHA256SUMS last."""
     files = []
     for arch in ARCHES:
         files += [f"{build_folder(arch)}/{name}{suffix}" for name in PROGRAMS for suffix in ("", ".sig")]
         files += [zip_name(arch, True)] + sbom_names(arch)
-    return files + [SUMS]
+    return files + [PROVENANCE, SUMS]

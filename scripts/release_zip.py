@@ -14,7 +14,9 @@ is (version, architectures, programs, names) is release.conf's
       the unsigned zip with the signed programs of the folder PROGRAMS
       instead, and in BUILDINFO the fingerprint of the certificate that
       signed them, read from their NAME.exe.sig files; its SBOMs, made anew
-      for the signed files, go in it and beside it
+      for the signed files, the CycloneDX one signed by the publisher's key
+      (release_key.py: sign-release.sh names it in the environment), go in it
+      and beside it
   release_zip.py sums DIR
       writes DIR/SHA256SUMS over the other files of a signed release
 
@@ -35,6 +37,7 @@ import authenticode
 import checksums
 import components
 import release_description
+import release_key
 import sbom
 from release_description import (ARCHES, BUILDINFO, LICENSE, NOTICES, PROGRAMS, README, ROOT, SUMS, VERSION,
                                  build_folder, folder, release_files, sbom_names, zip_name)
@@ -157,7 +160,8 @@ def members(archive):
     return {name[len(top):]: archive.read(name) for name in names}, top
 
 
-def signed(unsigned_zip, programs_dir, out):
+def signed(unsigned_zip, programs_dir, out, seal):
+    """seal(document) -> the CycloneDX document's signature."""
     signer = signing_certificate(programs_dir)
     with zipfile.ZipFile(unsigned_zip) as archive:
         found, top = members(archive)
@@ -173,8 +177,9 @@ def signed(unsigned_zip, programs_dir, out):
         elif name == BUILDINFO:
             data += f"{SIGNER_FIELD}\n {signer}\n".encode()
         files.append((name, data))
-    described = documents(sbom.Meta("korvel", VERSION, arch, commit, created, signed=True, publisher=who), files, parts,
-                          out)
+    spdx, cyclonedx = documents(sbom.Meta("korvel", VERSION, arch, commit, created, signed=True, publisher=who), files,
+                                parts, out)
+    described = [spdx, (cyclonedx[0], sbom.sealed(cyclonedx[1], seal))]
     write_zip(out, top, files + described, stamp)
     write_beside(out, described)
 
@@ -192,7 +197,7 @@ def write_sums(folder_path):
 def main(argv):
     try:
         return command(argv)
-    except (OSError, ValueError, zipfile.BadZipFile) as error:
+    except (OSError, ValueError, zipfile.BadZipFile, release_key.Refused) as error:
         print(f"release_zip.py: {error}", file=sys.stderr)
         return 1
 
@@ -201,7 +206,8 @@ def command(argv):
     if len(argv) == 6 and argv[1] == "unsigned":
         unsigned(argv[2], argv[3], int(argv[4]), argv[5])
     elif len(argv) == 5 and argv[1] == "signed":
-        signed(argv[2], argv[3], argv[4])
+        key = release_key.SigningKey.from_environment()
+        signed(argv[2], argv[3], argv[4], sbom.jsf_seal(key.sign, key.certificates_der()))
     elif len(argv) == 3 and argv[1] == "sums":
         write_sums(argv[2])
     else:

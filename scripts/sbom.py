@@ -11,12 +11,14 @@ version, concluded licence, package URL, SHA-512 (of the file itself, or of
 the wheel or Debian package a library came in, which the document names) and
 BSI's filename, executable, archive and structured properties; every
 component in the dependency graph, and the graph's completeness."""
+import base64
 import hashlib
 import json
 import re
 import uuid
 from typing import NamedTuple
 
+import pinned
 from release_description import NOTICES
 
 COMMIT_PROPERTY = "korvel:commit"
@@ -249,6 +251,42 @@ def parts_of(cyclonedx_bytes):
     metadata = document["metadata"]
     commit = next(p["value"] for p in metadata["properties"] if p["name"] == COMMIT_PROPERTY)
     return parts, Organisation.of_cyclonedx(metadata["manufacturer"]), commit, metadata["timestamp"]
+
+
+# A signed release's CycloneDX documents carry the publisher's signature in JSF, CycloneDX's own form:
+# RS256 over the document's JSON canonical form (RFC 8785) with the signature object but its value.
+JSF_ALGORITHM = "RS256"
+
+
+def canonical(document):
+    pinned.use_libraries()
+    import rfc8785  # noqa: E402 (the pinned library, from the project's venv)
+    return rfc8785.dumps(document)
+
+
+def signed_content(document):
+    """The bytes a document's signature covers: its canonical form with the signature's value left out."""
+    signature = {k: v for k, v in document["signature"].items() if k != "value"}
+    return canonical({**document, "signature": signature})
+
+
+def jsf_seal(sign, certificates):
+    """seal(document) -> its signature: sign(bytes) -> an RS256 signature, certificates the chain in DER,
+    signing certificate first."""
+    def seal(document):
+        signature = {"algorithm": JSF_ALGORITHM,
+                     "certificatePath": [base64.b64encode(der).decode() for der in certificates]}
+        value = sign(signed_content({**document, "signature": signature}))
+        return {**signature, "value": base64.urlsafe_b64encode(value).rstrip(b"=").decode()}
+    return seal
+
+
+def sealed(cyclonedx_bytes, seal):
+    """The document with the signature seal(document) gives it, as the last member."""
+    document = json.loads(cyclonedx_bytes)
+    document.pop("signature", None)
+    document["signature"] = seal(document)
+    return _dump(document)
 
 
 def notices(meta, components, read):

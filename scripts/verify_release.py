@@ -17,34 +17,49 @@ release says about itself:
   every certificate of the signer's chain and of its authority's chain, and
   the authority's certificate carries the critical time-stamping usage
   (time_stamp_check.py), with or without a CA;
+- each CycloneDX document, beside its zip and in it, carries the publisher's
+  JSF signature (RS256 over its JSON canonical form), made with the
+  certificate that signs the programs;
+- NAME-VERSION.intoto.jsonl is one DSSE envelope signed with that
+  certificate, whose in-toto statement (SLSA provenance v1) is the one the
+  rebuild gives: the zips with their SHA-256, the rebuild's commit and
+  version, the pins of BUILDINFO;
 - with --ca, each program's certificate chain and any time stamp verify
   against that CA (time stamps against --tsa-ca when given).
 
 Usage: verify-release.sh DIR [--ca FILE] [--tsa-ca FILE]
 One line per file; exit code 0 only when everything holds. A release that
 cannot be read as one gets one line on stderr and exit code 1."""
+import base64
+import binascii
 import functools
 import hashlib
+import io
+import json
 import os
 import re
 import stat
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import authenticode  # noqa: E402
 import checksums  # noqa: E402
 import pe_signature  # noqa: E402
+import provenance  # noqa: E402
 import release_description  # noqa: E402
 import release_zip  # noqa: E402
+import sbom  # noqa: E402
 import time_stamp_check  # noqa: E402
 
 NAME = "verify-release.sh"
 MAX_FILE = 64 << 20  # far above any file of a release
 MAX_SIGNATURE = 1 << 20
 MAX_SUMS = 64 << 10
+MAX_PROVENANCE = 1 << 20
 SUM_LINE = re.compile(r"([0-9a-f]{64})  ([A-Za-z0-9._/-]{1,200})")
 
 
@@ -152,6 +167,8 @@ class Verifier:
         self.release, self.ca, self.tsa_ca, self.work = release, ca, tsa_ca or ca, work
         self.failures = 0
         self.signers = {}  # program -> certificate fingerprint
+        self.signer_der = None  # the certificate that signs the programs, in DER
+        self.rebuilt_zips = 0
 
     @functools.cached_property
     def stamp_trust(self):
@@ -250,14 +267,62 @@ class Verifier:
         if self.signers[name] != first[1]:
             self.report(False, name + ".sig", f"is made with another certificate than {first[0]}.sig")
             return None
+        self.signer_der = self.signer_der or signature.signer_certificate()
         self.report(True, name, f"dist/{name} with its one signature, which covers it and verifies"
                     f"{' against ' + shown(self.ca) if self.ca else ' under the certificate it carries'}")
         return signed, sig
+
+    def verifies(self, signature, data):
+        """An RS256 signature over data verifies under the programs' signing certificate."""
+        public = os.path.join(self.work, "signer.pub")
+        return (self.openssl("x509", "-inform", "DER", "-in", self.scratch("signer.der", self.signer_der), "-noout",
+                             "-pubkey", "-out", public) and
+                self.openssl("dgst", "-sha256", "-verify", public, "-signature", self.scratch("signed.sig", signature),
+                             self.scratch("signed.bin", data)))
+
+    def sbom_signature(self, name, data):
+        """The publisher's JSF signature of a CycloneDX document, when it is there and verifies; else a FAIL
+        line naming the document and None."""
+        try:
+            document = json.loads(data)
+            signature = document.get("signature") if isinstance(document, dict) else None
+        except ValueError:
+            signature = None
+        if not isinstance(signature, dict) or "value" not in signature:
+            self.report(False, name, "carries no signature of the publisher")
+            return None
+        try:
+            path = signature["certificatePath"]
+            first = base64.b64decode(path[0], validate=True)
+            value = base64.urlsafe_b64decode(signature["value"] + "=" * (-len(signature["value"]) % 4))
+            content = sbom.signed_content(document)
+        except (KeyError, IndexError, TypeError, ValueError, binascii.Error):
+            self.report(False, name, "carries a signature that is not one JSF signature with its certificate path")
+            return None
+        if signature.get("algorithm") != sbom.JSF_ALGORITHM or first != self.signer_der:
+            self.report(False, name, f"is not signed {sbom.JSF_ALGORITHM} with the certificate that signs the programs")
+            return None
+        if not self.verifies(value, content):
+            self.report(False, name, "carries a signature that does not verify under the signing certificate")
+            return None
+        return signature
 
     def zip(self, arch, programs):
         name = release_description.zip_name(arch, True)
         if programs is None:
             self.report(False, name, "not rebuilt: a program of it did not verify")
+            return
+        cyclonedx = release_description.sbom_names(arch)[1]
+        beside = self.sbom_signature(cyclonedx, self.release.read(cyclonedx, MAX_FILE))
+        try:
+            inside = zip_member(self.release.read(name, MAX_FILE), cyclonedx)
+        except (ValueError, KeyError, zipfile.BadZipFile):
+            return self.report(False, name, "is not a zip that can be read")
+        if inside is None or not self.sbom_signature(f"{name}: {cyclonedx}", inside):
+            if inside is None:
+                self.report(False, name, f"holds no {cyclonedx}")
+            return
+        if not beside:
             return
         folder = os.path.join(self.work, release_description.build_folder(arch))
         os.makedirs(folder)
@@ -265,12 +330,52 @@ class Verifier:
             self.scratch(f"{release_description.build_folder(arch)}/{program}", signed)
             self.scratch(f"{release_description.build_folder(arch)}/{program}.sig", sig)
         release_zip.signed(os.path.join(ROOT, "dist", release_description.zip_name(arch, False)), folder,
-                           os.path.join(self.work, name))
+                           os.path.join(self.work, name), lambda document: beside)
+        all_same = True
         for published in [name] + release_description.sbom_names(arch):
             with open(os.path.join(self.work, published), "rb") as f:
                 same = f.read() == self.release.read(published, MAX_FILE)
             self.report(same, published, f"rebuilt from dist/ and the signatures, it "
                         f"{'is the same' if same else 'differs'}")
+            all_same &= same
+        self.rebuilt_zips += all_same
+
+    def provenance(self):
+        """The build provenance: one DSSE envelope signed by the programs' certificate, whose statement is
+        the one the rebuild gives: the zips as subjects, the rebuild's commit, the pins of BUILDINFO."""
+        name = release_description.PROVENANCE
+        try:
+            lines = self.release.read(name, MAX_PROVENANCE).split(b"\n")
+            envelope = json.loads(lines[0])
+            if lines[1:] != [b""] or set(envelope) != {"payload", "payloadType", "signatures"}:
+                raise ValueError
+            body = base64.b64decode(envelope["payload"], validate=True)
+            signatures = envelope["signatures"]
+            if not isinstance(signatures, list) or len(signatures) != 1:
+                return self.report(False, name, f"holds {len(signatures)} signatures, not one")
+            sig = base64.b64decode(signatures[0]["sig"], validate=True)
+            statement = json.loads(body)
+        except (ValueError, KeyError, TypeError, AttributeError, binascii.Error):
+            return self.report(False, name, "is not one DSSE envelope of a JSON statement on one line")
+        if envelope["payloadType"] != provenance.PAYLOAD_TYPE:
+            return self.report(False, name, f"has the payload type {shown(str(envelope['payloadType']))}, "
+                               f"not {provenance.PAYLOAD_TYPE}")
+        pae = b"DSSEv1 %d %b %d %b" % (len(provenance.PAYLOAD_TYPE), provenance.PAYLOAD_TYPE.encode(), len(body), body)
+        if not self.verifies(sig, pae):
+            return self.report(False, name, "carries a signature that does not verify under the signing certificate")
+        rebuilt = provenance.statement(self.release.path, os.path.join(ROOT, "dist"))
+        published = {s.get("name"): s.get("digest") for s in statement.get("subject", []) if isinstance(s, dict)}
+        for subject in rebuilt["subject"]:
+            if published.get(subject["name"]) != subject["digest"]:
+                return self.report(False, name, f"has no subject {subject['name']} with that zip's SHA-256")
+        commit = rebuilt["predicate"]["buildDefinition"]["externalParameters"]["commit"]
+        claimed = statement.get("predicate", {}).get("buildDefinition", {}).get("externalParameters", {}).get("commit")
+        if claimed != commit:
+            return self.report(False, name, f"names the commit {shown(str(claimed))}, not the rebuild's {commit}")
+        if body != provenance.payload(rebuilt):
+            return self.report(False, name, "is not the statement the rebuild gives (subjects, parameters, "
+                               "dependencies and builder)")
+        self.report(True, name, "the statement the rebuild gives, signed with the certificate that signs the programs")
 
     def sums(self, listed, data):
         for name, expected in listed.items():
@@ -280,6 +385,13 @@ class Verifier:
         canonical = data == checksums.sums_text(sorted(listed.items()))
         self.report(canonical, "SHA256SUMS", "lists every other file of the release, and each sum holds"
                     if canonical else "is not in the form sign-release.sh writes")
+
+
+def zip_member(data, name):
+    """The bytes of the zip's member FOLDER/name (a release zip holds one folder)."""
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        found = [member for member in archive.namelist() if member.count("/") == 1 and member.endswith("/" + name)]
+        return archive.read(found[0]) if len(found) == 1 else None
 
 
 def arguments(argv):
@@ -309,6 +421,10 @@ def verify(argv):
         for arch in release_description.ARCHES:
             programs = {program: verifier.program(arch, program) for program in release_description.PROGRAMS}
             verifier.zip(arch, None if None in programs.values() else programs)
+        if verifier.rebuilt_zips == len(release_description.ARCHES):
+            verifier.provenance()
+        else:
+            verifier.report(False, release_description.PROVENANCE, "not checked: a zip of the release did not verify")
         verifier.sums(listed, sums)
     if verifier.failures:
         print(f"{NAME}: {verifier.failures} check(s) failed", file=sys.stderr)

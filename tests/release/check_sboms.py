@@ -317,8 +317,9 @@ def tr_fields(name, files, cyclonedx):
 
 
 def ossbomer(name, path, signed):
-    """ossbomer's reading of the TR and of the CRA on every document, with no MUST finding."""
-    profiles = ["bsi-tr-03183-v2.1", "eu-cra-annex-i"]
+    """ossbomer's reading of the TR and of the CRA on every document, and of CISA's 2026 minimum elements (the
+    author's signature among them) on the signed release's, with no MUST finding."""
+    profiles = ["bsi-tr-03183-v2.1", "eu-cra-annex-i"] + (["cisa-2026-min"] if signed else [])
     for profile in profiles:
         result = subprocess.run([os.path.join(TOOLS, "ossbomer"), "validate", "--profile", profile, "--file", path,
                                  "--format", "json"], capture_output=True, text=True)

@@ -1,8 +1,18 @@
 #!/usr/bin/python3
-"""Signed releases of dist/, with a throwaway CA made for this run:
+"""Signed releases of dist/, with a throwaway CA made for this run and a
+SoftHSM2 token whose key was made inside it:
 
 - signing verifies (scripts/verify-release.sh --ca), and signing again with
   the other form of the same credentials at the same time gives the same bytes;
+- the token's key signs a whole release, time-stamped over HTTP by a
+  throwaway RFC 3161 authority on loopback, with osslsigncode 2.5 and with 2.9
+  (the one the machine lacks unpacked from Debian's package into build/); no
+  process listing taken meanwhile shows the PIN;
+- the SBOMs' JSF signatures and the DSSE envelope of the provenance verify
+  under the signing certificate, checked here with their canonical form and
+  DSSE's pre-authentication encoding built by the suite itself and openssl;
+- bad credentials, an authority that does not answer and a tool that crashes
+  get one line, exit code 1 and no files;
 - a flipped code byte fails the verification, and Wine's WinVerifyTrust
   tells signed, unsigned and tampered programs apart (each architecture);
 - one table of altered releases, each made consistent as an attacker would
@@ -14,12 +24,18 @@
 - the signed programs carry a security directory and a valid CheckSum, and
   the zips hold what they should.
 Usage: run_release_tests.py"""
+import base64
 import hashlib
+import http.server
+import json
 import os
+import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zipfile
 
@@ -32,8 +48,11 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import authenticode  # noqa: E402
 import pe_signature  # noqa: E402
+import provenance  # noqa: E402
 import release_description  # noqa: E402
+import release_key  # noqa: E402
 import release_zip  # noqa: E402
+import sbom  # noqa: E402
 import wine_host  # noqa: E402
 SIGN = os.path.join(ROOT, "scripts", "sign-release.sh")
 VERIFY = os.path.join(ROOT, "scripts", "verify-release.sh")
@@ -48,9 +67,66 @@ tally = Tally("signed releases")
 check = tally.check
 
 
-def run(*command):
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=ROOT, timeout=120)
+def run(*command, env=None):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=ROOT, timeout=300,
+                            env=dict(os.environ, **(env or {})))
     return result.returncode, result.stdout, result.stderr
+
+
+# The token of the throwaway PKI: its module and its key, as an RFC 7512 URI.
+MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+TOKEN_KEY = "pkcs11:token=signer;object=release;type=private"
+
+
+def token(pki, pin=None, key=TOKEN_KEY, module=MODULE, certs="token-chain.pem"):
+    """sign-release.sh's options for the token's key."""
+    return ["--pkcs11", key, "--pkcs11-module", module, "--certs", f"{pki}/{certs}", "--password-file",
+            pin or f"{pki}/token/pin"]
+
+
+# osslsigncode by version: the machine's own, and the other one unpacked from Debian's package.
+OSSLSIGNCODE = {}
+DEBIAN_SUITES = {"2.5": "bookworm", "2.9": "bookworm-backports"}
+
+
+def osslsigncode_version(path):
+    out = subprocess.run([path, "--version"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).stdout
+    return out.split()[1].rstrip(",") if out.startswith("osslsigncode ") else None
+
+
+def fetch_osslsigncode(version):
+    """osslsigncode of a Debian suite, unpacked into build/osslsigncode-VERSION, through apt's own download with
+    lists of its own: the machine's apt sources stay as they are."""
+    folder = os.path.join(ROOT, "build", f"osslsigncode-{version}")
+    binary = os.path.join(folder, "root", "usr", "bin", "osslsigncode")
+    if os.path.isfile(binary) and osslsigncode_version(binary) == version:
+        return binary
+    apt = os.path.join(ROOT, "build", "apt-osslsigncode")
+    for sub in ("lists/partial", "cache/archives/partial", "parts"):
+        os.makedirs(os.path.join(apt, sub), exist_ok=True)
+    mirror = "http://deb.debian.org/debian"
+    with open("/etc/apt/sources.list.d/debian.sources") as f:
+        mirror = next((line.split()[1] for line in f if line.startswith("URIs:")), mirror)
+    with open(os.path.join(apt, "sources.list"), "w") as f:
+        for suite in DEBIAN_SUITES.values():
+            f.write(f"deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] {mirror} {suite} main\n")
+    options = [f"-oDir::Etc::SourceList={apt}/sources.list", f"-oDir::Etc::SourceParts={apt}/parts",
+               f"-oDir::State::Lists={apt}/lists", f"-oDir::Cache={apt}/cache", "-qq"]
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for command in (["update"], ["download", f"osslsigncode/{DEBIAN_SUITES[version]}"]):
+        subprocess.run(["apt-get", *options, *command], cwd=folder, check=True, stdout=subprocess.DEVNULL)
+    package, = [name for name in os.listdir(folder) if name.endswith(".deb")]
+    subprocess.run(["dpkg-deb", "-x", os.path.join(folder, package), os.path.join(folder, "root")], check=True)
+    return binary
+
+
+def both_osslsigncodes():
+    installed = osslsigncode_version("osslsigncode")
+    for version in DEBIAN_SUITES:
+        OSSLSIGNCODE[version] = shutil.which("osslsigncode") if installed == version else fetch_osslsigncode(version)
+        check(f"osslsigncode {version} at hand", osslsigncode_version(OSSLSIGNCODE[version]) == version,
+              OSSLSIGNCODE[version])
 
 
 def signing_fingerprint(pem):
@@ -88,13 +164,186 @@ def signing(pki, work):
     check("signs with a PKCS#12 file", code == 0, err)
     code, out, err = run(VERIFY, first, "--ca", f"{pki}/ca.pem")
     check("the release verifies against the CA", code == 0, out + err)
-    check("one line per file", len(out.splitlines()) == len(ARCHES) * (len(PROGRAMS) + 3) + 1 + 1, out)
+    check("one line per file", len(out.splitlines()) == len(ARCHES) * (len(PROGRAMS) + 3) + 1 + 1 + 1, out)
     code, _, err = run(SIGN, "--key", f"{pki}/leaf-encrypted.key", "--certs", f"{pki}/chain.pem",
                        "--password-file", f"{pki}/password", "--time", WHEN, "--out", second)
     check("signs with a key and a chain", code == 0, err)
     check("the same credentials at the same time give the same bytes", files_of(first) == files_of(second),
           sorted(set(files_of(first).items()) ^ set(files_of(second).items()))[:1])
     return first
+
+
+class TimeStampAuthority:
+    """A throwaway RFC 3161 authority on loopback: openssl ts -reply behind an HTTP server, answering with the
+    PKI's time-stamping certificate (its extended key usage critical)."""
+
+    def __init__(self, pki):
+        self.pki = pki
+        config = os.path.join(pki, "tsa.cnf")
+        with open(config, "w") as f:
+            f.write(f"""[ tsa ]
+default_tsa = authority
+[ authority ]
+serial = {pki}/tsa-serial
+crypto_device = builtin
+signer_cert = {pki}/tsa.pem
+signer_key = {pki}/tsa.key
+certs = {pki}/ca.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.4146.2.3
+digests = sha1, sha256, sha384, sha512
+accuracy = secs:1
+ordering = no
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+""")
+        with open(os.path.join(pki, "tsa-serial"), "w") as f:
+            f.write("01\n")
+
+        class Answer(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):  # noqa: N802 (the server's name for it)
+                query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                with tempfile.TemporaryDirectory() as work:
+                    with open(os.path.join(work, "query"), "wb") as q:
+                        q.write(query)
+                    made = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile",
+                                           os.path.join(work, "query"), "-out", os.path.join(work, "reply")],
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+                    reply = open(os.path.join(work, "reply"), "rb").read() if made else b""
+                self.send_response(200 if made else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *_):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Answer)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def pin_listed(pin, process):
+    """Whether any command line of this machine shows the PIN while process runs (polled until it ends)."""
+    seen = False
+    while process.poll() is None:
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open(f"/proc/{entry}/cmdline", "rb") as f:
+                        seen |= pin.encode() in f.read()
+                except OSError:
+                    pass
+    return seen
+
+
+def token_signing(pki, work, tsa):
+    """The token's key signs a whole release, time-stamped over HTTP, with each osslsigncode; each verifies with
+    the CA and the authority's CA, and no process listing shows the PIN meanwhile. Gives the last release."""
+    with open(f"{pki}/token/pin") as f:
+        pin = f.read().strip()
+    release = None
+    for version, binary in OSSLSIGNCODE.items():
+        release = os.path.join(work, f"token-{version}")
+        started = time.monotonic()
+        process = subprocess.Popen([SIGN, *token(pki), "--timestamp", tsa.url, "--out", release], cwd=ROOT,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                   env=dict(os.environ, OSSLSIGNCODE=binary))
+        shown = pin_listed(pin, process)
+        out, err = process.communicate()
+        signed = time.monotonic() - started
+        check(f"osslsigncode {version}: the token's key signs a release, time-stamped over HTTP",
+              process.returncode == 0, err)
+        check(f"osslsigncode {version}: no process listing shows the PIN", not shown and pin not in out + err)
+        stamped = [authenticode.read_signature(open(os.path.join(release, f"windows-{arch}", p + ".sig"), "rb").read())
+                   .time_stamp for arch in ARCHES for p in PROGRAMS] if process.returncode == 0 else []
+        check(f"osslsigncode {version}: every signature carries the authority's time stamp",
+              stamped and all(stamped), len([s for s in stamped if s]))
+        started = time.monotonic()
+        code, out, err = run(VERIFY, release, "--ca", f"{pki}/ca.pem", "--tsa-ca", f"{pki}/ca.pem")
+        check(f"osslsigncode {version}: the release verifies against the CA and the authority's CA", code == 0,
+              out[-500:] + err)
+        print(f"osslsigncode {version}: signed with the token and time-stamped in {signed:.1f} s, "
+              f"verified in {time.monotonic() - started:.1f} s")
+    return release
+
+
+def sbom_signatures_hold(release, leaf_pem):
+    """Every CycloneDX document of the release, beside each zip and in it, carries an RS256 JSF signature that
+    verifies under the signing certificate over the document's canonical form without the value: here the
+    canonical form is json's own sorted, compact dump (the documents hold no floats) and openssl verifies."""
+    leaf = subprocess.run(["openssl", "x509", "-in", leaf_pem, "-outform", "DER"], stdout=subprocess.PIPE,
+                          check=True).stdout
+    for arch in ARCHES:
+        name = release_description.sbom_names(arch)[1]
+        with zipfile.ZipFile(os.path.join(release, release_description.zip_name(arch, True))) as archive:
+            inside = archive.read(release_description.folder(arch) + name)
+        with open(os.path.join(release, name), "rb") as f:
+            beside = f.read()
+        for where, data in ((name, beside), (f"{name} in its zip", inside)):
+            document = json.loads(data)
+            signature = document.get("signature", {})
+            content = dict(document, signature={k: v for k, v in signature.items() if k != "value"})
+            canonical = json.dumps(content, sort_keys=True, separators=(",", ":"), ensure_ascii=False).encode()
+            value = base64.urlsafe_b64decode(signature.get("value", "") + "==")
+            check(f"{where}: RS256, the signing certificate first in its path, a signature that verifies",
+                  signature.get("algorithm") == "RS256" and
+                  base64.b64decode(signature.get("certificatePath", [""])[0]) == leaf and
+                  openssl_verifies(leaf_pem, value, canonical), signature.get("algorithm"))
+
+
+def openssl_verifies(certificate_pem, signature, data):
+    with tempfile.TemporaryDirectory() as work:
+        paths = {}
+        for name, content in (("signature", signature), ("data", data)):
+            paths[name] = os.path.join(work, name)
+            with open(paths[name], "wb") as f:
+                f.write(content)
+        public = os.path.join(work, "public.pem")
+        subprocess.run(["openssl", "x509", "-in", certificate_pem, "-noout", "-pubkey", "-out", public], check=True)
+        return subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", paths["signature"],
+                               paths["data"]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+def provenance_holds(release, leaf_pem):
+    """The provenance: one DSSE envelope whose signature over DSSE's pre-authentication encoding (built here)
+    verifies under the signing certificate, of an in-toto statement of SLSA provenance v1 naming each zip with
+    its SHA-256, the commit and version of dist/'s BUILDINFO and its pins, and a builder."""
+    with open(os.path.join(release, f"korvel-{VERSION}.intoto.jsonl"), "rb") as f:
+        lines = f.read().split(b"\n")
+    envelope = json.loads(lines[0])
+    body = base64.b64decode(envelope["payload"])
+    kind = envelope["payloadType"].encode()
+    pae = b"DSSEv1 " + str(len(kind)).encode() + b" " + kind + b" " + str(len(body)).encode() + b" " + body
+    check("provenance: one envelope on one line, its signature over the PAE verifies",
+          lines[1:] == [b""] and kind == b"application/vnd.in-toto+json" and len(envelope["signatures"]) == 1 and
+          openssl_verifies(leaf_pem, base64.b64decode(envelope["signatures"][0]["sig"]), pae), envelope["signatures"])
+    statement = json.loads(body)
+    zips = {}
+    for arch in ARCHES:
+        with open(os.path.join(release, release_description.zip_name(arch, True)), "rb") as f:
+            zips[release_description.zip_name(arch, True)] = {"sha256": hashlib.sha256(f.read()).hexdigest()}
+    check("provenance: an in-toto statement v1 of SLSA provenance v1, the release's zips its subjects",
+          statement["_type"] == "https://in-toto.io/Statement/v1" and
+          statement["predicateType"] == "https://slsa.dev/provenance/v1" and
+          {s["name"]: s["digest"] for s in statement["subject"]} == zips, statement["subject"])
+    with zipfile.ZipFile(os.path.join(ROOT, "dist", release_description.zip_name("x64", False))) as archive:
+        buildinfo = archive.read(release_description.folder("x64") + "BUILDINFO").decode()
+    commit = re.search(r"^Commit: (\S+)$", buildinfo, re.M)[1]
+    pins = set(re.findall(r"^ (\S+) \(= ([^)]+)\)", buildinfo, re.M))
+    definition = statement["predicate"]["buildDefinition"]
+    check("provenance: the build's commit and version, BUILDINFO's pins with their digests, a build type, a builder",
+          definition["externalParameters"] == {"commit": commit, "version": VERSION} and
+          {(d["name"], d["uri"].split("@")[1].split("?")[0]) for d in definition["resolvedDependencies"]} == pins and
+          all(len(d["digest"]["sha512"]) == 128 for d in definition["resolvedDependencies"]) and
+          definition["buildType"].startswith("urn:") and statement["predicate"]["runDetails"]["builder"]["id"],
+          (definition, pins))
 
 
 def tampering(pki, release, work):
@@ -113,17 +362,37 @@ def refusals(pki, work):
     wrong = os.path.join(work, "wrong-password")
     with open(wrong, "w") as f:
         f.write("not the password\n")
-    cases = [
-        ("a wrong password", ["--pkcs12", f"{pki}/leaf.p12", "--password-file", wrong], "wrong password"),
-        ("the CA's own key", ["--key", f"{pki}/ca.key", "--certs", f"{pki}/ca.pem"], "code signing"),
+    crash = os.path.join(work, "crashing-osslsigncode")
+    with open(crash, "w") as f:
+        f.write("#!/bin/sh\nkill -SEGV $$\n")
+    os.chmod(crash, 0o755)
+    with socket.socket() as unused:  # a port nothing answers on
+        unused.bind(("127.0.0.1", 0))
+        silent = f"http://127.0.0.1:{unused.getsockname()[1]}/"
+    with open(f"{pki}/token/pin") as f:
+        pin = f.read().strip()
+    cases = [  # what, options, environment, the words of the one line
+        ("a wrong password", ["--pkcs12", f"{pki}/leaf.p12", "--password-file", wrong], {}, "wrong password"),
+        ("the CA's own key", ["--key", f"{pki}/ca.key", "--certs", f"{pki}/ca.pem"], {}, "code signing"),
+        ("a wrong PIN", token(pki, pin=wrong), {}, "the token refused the PIN"),
+        ("a URI that names no key on the token", token(pki, key="pkcs11:token=signer;object=absent;type=private"), {},
+         "names no key on the token"),
+        ("a token key that is not the certificate's", token(pki, certs="chain.pem"), {},
+         "the key does not belong to the signing certificate"),
+        ("a module that does not load", token(pki, module=os.path.join(work, "no-such-module.so")), {},
+         "does not load"),
+        ("an authority that does not answer", token(pki) + ["--timestamp", silent], {},
+         f"no time stamp from {silent}"),
+        ("osslsigncode crashing", token(pki), {"OSSLSIGNCODE": crash}, "ended by signal 11"),
     ]
-    for name, args, reason in cases:
+    for name, args, env, reason in cases:
         out_dir = os.path.join(work, "refused")
-        code, out, err = run(SIGN, *args, "--out", out_dir)
+        code, out, err = run(SIGN, *args, "--out", out_dir, env=env)
         check(f"{name}: one line, exit code 1", code == 1 and len(err.splitlines()) == 1 and reason in err,
               (code, err))
         check(f"{name}: no files", not os.path.exists(out_dir) and out == "", os.path.exists(out_dir))
-        check(f"{name}: no password in what is said", "throwaway-" not in out + err)
+        check(f"{name}: no password or PIN in what is said", "throwaway-" not in out + err and pin not in out + err)
+        print(f"refused, {name}: {err.strip()}")
 
 
 def pe_checks(release):
@@ -174,21 +443,41 @@ def zip_checks(pki, release):
                   (signer in files["BUILDINFO"]) == signed, files["BUILDINFO"])
 
 
-def republish(folder):
-    """What an attacker does after changing a program or a signature: the signed zips and SHA256SUMS anew."""
+# The key of the PKI's leaf, which signs the release the alterations start from (its PKCS#12 file).
+GENUINE_KEY = ("PKI/leaf.key", "PKI/chain.pem")
+ATTACKER_KEY = ("PKI/attacker.key", "PKI/attacker-chain.pem")
+
+
+def republish(folder, key=GENUINE_KEY, pki=None):
+    """What an attacker does after changing a program or a signature: the signed zips, their signed SBOMs, the
+    provenance and SHA256SUMS anew, signed with the key that signed the programs (the genuine one when the
+    attacker only changed what it had)."""
+    pki = pki or os.path.join(os.path.dirname(folder), "pki")
+    signer = release_key.SigningKey("key", *(path.replace("PKI", pki) for path in key))
+    seal = sbom.jsf_seal(signer.sign, signer.certificates_der())
     for arch in ARCHES:
         try:
             release_zip.signed(os.path.join(ROOT, "dist", release_description.zip_name(arch, False)),
                                os.path.join(folder, f"windows-{arch}"),
-                               os.path.join(folder, release_description.zip_name(arch, True)))
+                               os.path.join(folder, release_description.zip_name(arch, True)), seal)
         except ValueError:
             pass  # a signature the zip code cannot read either
+    write_provenance(folder, signer)
     release_zip.write_sums(folder)
+
+
+def write_provenance(folder, signer):
+    statement = provenance.statement(folder, os.path.join(ROOT, "dist"))
+    with open(os.path.join(folder, release_description.PROVENANCE), "wb") as f:
+        f.write(provenance.envelope(provenance.payload(statement), provenance.keyid(signer.certificates_der()[0]),
+                                    signer.sign))
 
 
 def resign(folder, pki, *signings, arches=ARCHES):
     """Every program (of the architectures given) signed anew: each step is (osslsigncode command, credentials),
-    on the last step's output."""
+    on the last step's output; the zips are published anew with the last signing key given."""
+    keys = [(options[options.index("-key") + 1], options[options.index("-certs") + 1])
+            for _, options in signings if "-key" in options]
     for arch in arches:
         for name in PROGRAMS:
             program = os.path.join(folder, f"windows-{arch}", name)
@@ -197,13 +486,14 @@ def resign(folder, pki, *signings, arches=ARCHES):
                 out = f"{folder}-step{i}.exe"
                 if os.path.exists(out):
                     os.remove(out)
-                subprocess.run(["osslsigncode", *command, *[o.replace("PKI", pki) for o in options], "-in", current,
-                                "-out", out], stdout=subprocess.DEVNULL, check=True)
+                # 2.9, whose built-in authority makes time stamps at any time
+                subprocess.run([OSSLSIGNCODE["2.9"], *command, *[o.replace("PKI", pki) for o in options], "-in",
+                                current, "-out", out], stdout=subprocess.DEVNULL, check=True)
                 current = out
             os.replace(current, program)
             subprocess.run([os.path.join(ROOT, "scripts", "pe_signature.py"), "extract", program, program + ".sig"],
                            check=True)
-    republish(folder)
+    republish(folder, keys[-1] if keys else GENUINE_KEY, pki)
 
 
 GENUINE = (["sign", "-h", "sha256"], ["-certs", "PKI/chain.pem", "-key", "PKI/leaf.key"])
@@ -349,6 +639,85 @@ def changed_sbom(inside):
     return alter
 
 
+def unsigned_sbom(inside):
+    """The x64 CycloneDX document without its signature, beside the zip or in it."""
+    def drop(data):
+        document = json.loads(data)
+        del document["signature"]
+        return (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode()
+
+    def alter(folder, _):
+        name = release_description.sbom_names("x64")[1]
+        if inside:
+            rewrite_signed_zip(folder, name, drop)
+        else:
+            with open(os.path.join(folder, name), "rb") as f:
+                data = drop(f.read())
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        release_zip.write_sums(folder)
+    return alter
+
+
+def flipped_sbom_signature(folder, _):
+    """The x64 CycloneDX document beside the zip with one bit of its signature's value flipped."""
+    path = os.path.join(folder, release_description.sbom_names("x64")[1])
+    with open(path) as f:
+        document = json.load(f)
+    value = document["signature"]["value"]
+    document["signature"]["value"] = ("B" if value[0] == "A" else "A") + value[1:]
+    with open(path, "w") as f:
+        f.write(json.dumps(document, indent=2, ensure_ascii=False) + "\n")
+    release_zip.write_sums(folder)
+
+
+def changed_provenance(change, key=None):
+    """The provenance's statement changed; signed anew with key (PKI paths) when given, else with its old
+    signature kept."""
+    def alter(folder, pki):
+        path = os.path.join(folder, release_description.PROVENANCE)
+        with open(path, "rb") as f:
+            envelope = json.loads(f.read())
+        statement = change(json.loads(base64.b64decode(envelope["payload"])))
+        body = json.dumps(statement, sort_keys=True, separators=(",", ":")).encode()
+        if key:
+            signer = release_key.SigningKey("key", *(p.replace("PKI", pki) for p in key))
+            line = provenance.envelope(body, "sha256:0", signer.sign)
+        else:
+            line = (json.dumps(dict(envelope, payload=base64.b64encode(body).decode())) + "\n").encode()
+        with open(path, "wb") as f:
+            f.write(line)
+        release_zip.write_sums(folder)
+    return alter
+
+
+def set_commit(statement):
+    statement["predicate"]["buildDefinition"]["externalParameters"]["commit"] = "0" * 40
+    return statement
+
+
+def drop_last_subject(statement):
+    statement["subject"] = statement["subject"][:-1]
+    return statement
+
+
+def missing_provenance(folder, _):
+    """No provenance, and no line for it in SHA256SUMS."""
+    os.remove(os.path.join(folder, release_description.PROVENANCE))
+    with open(os.path.join(folder, "SHA256SUMS")) as f:
+        kept = [line for line in f if not line.rstrip("\n").endswith(release_description.PROVENANCE)]
+    with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
+        f.writelines(kept)
+
+
+CONTROL_NAME = "\x1b[32mok\x07"  # a name that would recolour the terminal and ring its bell
+
+
+def control_bytes_name(folder, _):
+    with open(os.path.join(folder, "windows-x64", CONTROL_NAME), "w") as f:
+        f.write("")
+
+
 FIRST_SUM = sorted(release_description.release_files()[:-1])[0]  # SHA256SUMS's first line names it
 
 
@@ -405,7 +774,7 @@ ALTERATIONS = [
     ("a SHA256SUMS line naming /dev/zero", lambda f, _: append_sum(f, "0" * 64 + "  /dev/zero\n"), "plain",
      f"SHA256SUMS: line {len(release_description.release_files())} names /dev/zero, which is not a file of the release"),
     ("a published zip that is not a zip", not_a_zip, "plain",
-     "FAIL  korvel-1.0.0-windows-x86.zip: rebuilt from dist/ and the signatures, it differs"),
+     "FAIL  korvel-1.0.0-windows-x86.zip: is not a zip that can be read"),
     ("a listed program linked to its genuine bytes", linked_program, "both",
      "windows-x64/korvel.exe: is a symbolic link"),
     ("arm64's programs signed with a second certificate of the same CA",
@@ -426,6 +795,28 @@ ALTERATIONS = [
      "FAIL  windows-x64/korvel.exe.sig: holds 2 signatures, not one"),
     ("a signature value with one bit flipped", changed_signature(altered_value), "both",
      "FAIL  windows-x64/korvel.exe.sig: does not verify under the certificate it carries"),
+    ("the CycloneDX document beside the x64 zip unsigned", unsigned_sbom(False), "both",
+     f"FAIL  korvel-{VERSION}-windows-x64.cdx.json: carries no signature of the publisher"),
+    ("the CycloneDX document in the x64 zip unsigned", unsigned_sbom(True), "both",
+     f"FAIL  korvel-{VERSION}-windows-x64.zip: korvel-{VERSION}-windows-x64.cdx.json: carries no signature of the "
+     "publisher"),
+    ("a CycloneDX signature with one bit flipped", flipped_sbom_signature, "both",
+     f"FAIL  korvel-{VERSION}-windows-x64.cdx.json: carries a signature that does not verify under the signing "
+     "certificate"),
+    ("the provenance missing, its sum dropped", missing_provenance, "plain",
+     f"korvel-{VERSION}.intoto.jsonl: is missing"),
+    ("the provenance naming another commit, its old signature kept", changed_provenance(set_commit), "both",
+     f"FAIL  korvel-{VERSION}.intoto.jsonl: carries a signature that does not verify under the signing certificate"),
+    ("the provenance naming another commit, signed anew by the publisher",
+     changed_provenance(set_commit, GENUINE_KEY), "both",
+     f"FAIL  korvel-{VERSION}.intoto.jsonl: names the commit {'0' * 40}, not the rebuild's"),
+    ("the provenance without arm64's zip, signed anew by the publisher",
+     changed_provenance(drop_last_subject, GENUINE_KEY), "both",
+     f"FAIL  korvel-{VERSION}.intoto.jsonl: has no subject korvel-{VERSION}-windows-arm64.zip"),
+    ("the provenance signed anew by an attacker", changed_provenance(lambda s: s, ATTACKER_KEY), "both",
+     f"FAIL  korvel-{VERSION}.intoto.jsonl: carries a signature that does not verify under the signing certificate"),
+    ("a file named with terminal controls", control_bytes_name, "plain",
+     "windows-x64/\\x1B[32mok\\x07: is not a file of the release"),
     ("a SHA256SUMS line dropped", changed_sums(lambda lines: lines[1:]), "plain",
      f"SHA256SUMS: lists no sum for {FIRST_SUM}"),
     ("a SHA256SUMS line given twice", changed_sums(lambda lines: lines[:1] + lines), "plain",
@@ -460,21 +851,20 @@ def verify_copy(pki, release, work, how, with_ca):
 
 
 def alterations(pki, release, work):
-    stamps = "-TSA-certs" in subprocess.run(["osslsigncode", "add", "--help"], stdout=subprocess.PIPE,
-                                            stderr=subprocess.STDOUT, text=True).stdout
-    for what, how, refusing, line in ALTERATIONS + (TIME_STAMPS if stamps else []):
+    for what, how, refusing, line in ALTERATIONS + TIME_STAMPS:
         for ca in (True, False) if refusing != "plain" else (False,):
             code, out, err = verify_copy(pki, release, work, how, ca)
+            said = out + err
             if ca or refusing != "ca":
-                check(f"refused{' with --ca' if ca else ''}: {what}", code == 1 and line in out + err, (code, out + err))
+                check(f"refused{' with --ca' if ca else ''}: {what}", code == 1 and line in said, (code, said[-2000:]))
             else:  # what only a CA can tell is passed, and said to be unchecked
                 check(f"without --ca, not called the publisher's: {what}",
-                      code == 0 and "no certificate chain was checked" in out.splitlines()[-1], (code, out + err))
-    if stamps:
-        code, out, err = verify_copy(pki, release, work, lambda f, p: resign(f, p, GENUINE, stamp("tsa")), True)
-        check("a time stamp of the CA's authority verifies", code == 0, out + err)
-    else:
-        print("(this osslsigncode has no built-in time-stamp authority: time stamps are not tried)")
+                      code == 0 and "no certificate chain was checked" in out.splitlines()[-1], (code, said[-2000:]))
+            # A release is untrusted input: nothing of it moves the cursor or recolours the verdict.
+            check(f"no control byte in what is said: {what}", not re.search(r"[\x00-\x09\x0b-\x1f\x7f]", said),
+                  repr(said[-300:]))
+    code, out, err = verify_copy(pki, release, work, lambda f, p: resign(f, p, GENUINE, stamp("tsa")), True)
+    check("a time stamp of the CA's authority verifies", code == 0, out + err)
 
 
 def sequence(n, length=None):
@@ -542,7 +932,17 @@ def main():
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
         pki = os.path.join(work, "pki")
         subprocess.run([os.path.join(ROOT, "tests", "release", "throwaway_pki.sh"), pki], check=True)
+        os.environ["SOFTHSM2_CONF"] = os.path.join(pki, "token", "softhsm2.conf")
+        both_osslsigncodes()
         release = signing(pki, work)
+        tsa = TimeStampAuthority(pki)
+        try:
+            token_release = token_signing(pki, work, tsa)
+        finally:
+            tsa.close()
+        for signed, leaf in ((release, f"{pki}/leaf.pem"), (token_release, f"{pki}/token-leaf.pem")):
+            sbom_signatures_hold(signed, leaf)
+            provenance_holds(signed, leaf)
         tampered = tampering(pki, release, work)
         refusals(pki, work)
         pe_checks(release)

@@ -11,6 +11,12 @@
 #   attacker-*               an attacker's own CA, with a code-signing
 #                            certificate (attacker.pem, .key, .p12, chain)
 #                            and a time-stamping one (attacker-tsa.pem, .key)
+#   token/                   a SoftHSM2 token "signer" (its configuration:
+#                            SOFTHSM2_CONF=DIR/token/softhsm2.conf) whose key
+#                            "release" was made inside it, its PIN in token/pin
+#   token-leaf.pem           the CA's code-signing certificate of that key,
+#                            issued through a CSR the token signed;
+#                            token-chain.pem: it, then ca.pem
 # Usage: tests/release/throwaway_pki.sh DIR
 set -euo pipefail
 dir=$1
@@ -43,3 +49,23 @@ authority attacker-ca
 issue attacker attacker-ca codeSigning
 issue attacker-tsa attacker-ca critical,timeStamping
 cat attacker.pem attacker-ca.pem > attacker-chain.pem
+
+# The token. Its set-up tools take the PINs on their command lines: a throwaway token's, never a signer's.
+module=/usr/lib/softhsm/libsofthsm2.so
+mkdir -p token/store
+printf '%s\n' "directories.tokendir = $PWD/token/store" "objectstore.backend = file" "log.level = ERROR" \
+    > token/softhsm2.conf
+export SOFTHSM2_CONF=$PWD/token/softhsm2.conf
+pin=$RANDOM$RANDOM
+printf '%s\n' "$pin" > token/pin
+softhsm2-util --init-token --free --label signer --pin "$pin" --so-pin "$RANDOM$RANDOM" > /dev/null
+pkcs11-tool --module "$module" --token-label signer --login --pin "$pin" --keypairgen --key-type rsa:2048 \
+    --label release --id 01 > /dev/null 2>&1
+PKCS11_MODULE_PATH=$module openssl req -new -engine pkcs11 -keyform engine -passin file:token/pin \
+    -key "pkcs11:token=signer;object=release;type=private" -subj "/CN=korvel throwaway token leaf" \
+    -out token-leaf.csr 2> /dev/null
+printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
+    > token-leaf.ext
+openssl x509 -req -in token-leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out token-leaf.pem -days 30 \
+    -extfile token-leaf.ext 2> /dev/null
+cat token-leaf.pem ca.pem > token-chain.pem
