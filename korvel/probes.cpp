@@ -1,9 +1,12 @@
 #include "probes.h"
 
+#include "text_match.h"
+
 namespace korvel {
 namespace {
 
 const char kDeviceNamespace[] = "\\\\.\\";
+const char kPhysicalDrive[] = "PhysicalDrive";
 
 // Counts the used entries of a layout image.
 int countUsedEntries(const std::vector<unsigned char>& layout) {
@@ -23,9 +26,24 @@ constexpr uint32_t kMaxDriveStringsLength = 1u << 20;
 // An empty slot and PARTITION_XINT13_EXTENDED are no partitions.
 bool countsAsPartition(unsigned char typeByte) { return typeByte != 0x00 && typeByte != 0x0F; }
 
-std::string physicalDrivePath(int disk) { return kDeviceNamespace + std::string("PhysicalDrive") + std::to_string(disk); }
+std::string physicalDrivePath(int disk) { return kDeviceNamespace + std::string(kPhysicalDrive) + std::to_string(disk); }
 
 std::string volumePath(const std::string& name) { return kDeviceNamespace + name; }
+
+std::optional<std::size_t> diskOfPath(const std::string& path) {
+    const std::string prefix = kDeviceNamespace + std::string(kPhysicalDrive);
+    if (path.size() <= prefix.size() || !asciiEqualsIgnoreCase(path.substr(0, prefix.size()), prefix)) {
+        return std::nullopt;
+    }
+    const std::string digits = path.substr(prefix.size());
+    if (digits.size() > 9 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+    std::size_t number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return number;
+}
 
 std::size_t layoutEntries(const std::vector<unsigned char>& layout) {
     if (layout.size() < kLayoutHeadSize) return 0;

@@ -26,6 +26,8 @@ std::optional<std::string> findDriveLetter(DevicePlatform& platform, int disk, i
 // volume name such as "C:".
 std::string physicalDrivePath(int disk);
 std::string volumePath(const std::string& name);
+// N of a "\\.\PhysicalDriveN" path in any case, N in plain decimal; nothing for any other path.
+std::optional<std::size_t> diskOfPath(const std::string& path);
 
 // The drive layout in the first of the growing buffers that takes it; nothing
 // when none does.

@@ -5,28 +5,11 @@
 #include <cstring>
 #include <iterator>
 
+#include "../probes.h"
 #include "../text_match.h"
 
 namespace korvel::sim {
 namespace {
-
-const char kDiskPrefix[] = "\\\\.\\physicaldrive";
-constexpr std::size_t kDiskPrefixLength = sizeof kDiskPrefix - 1;
-
-// "\\.\PhysicalDriveN" with N in plain decimal, or nothing.
-std::optional<std::size_t> diskOfPath(const std::string& path) {
-    if (path.size() <= kDiskPrefixLength || !asciiEqualsIgnoreCase(path.substr(0, kDiskPrefixLength), kDiskPrefix)) {
-        return std::nullopt;
-    }
-    const std::string digits = path.substr(kDiskPrefixLength);
-    if (digits.size() > 9 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
-    std::size_t number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + static_cast<std::size_t>(c - '0');
-    }
-    return number;
-}
 
 std::string narrow(const OleChar* text) {
     std::string out;

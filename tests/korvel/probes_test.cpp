@@ -49,6 +49,16 @@ TEST(HotplugVerdict, OpensForReadingAndWritingByTheNameAsTyped) {
     EXPECT_EQ(machine.log().back(), "CreateFileA \\\\.\\" + operand + " c0000000");
 }
 
+// The simulated machine and the tests' decorator know a disk by the path the probes open.
+TEST(DevicePaths, ADiskIsKnownByExactlyThePathTheProbesOpen) {
+    for (int disk : {0, 7, 12, 999999999}) EXPECT_EQ(diskOfPath(physicalDrivePath(disk)), std::size_t(disk));
+    EXPECT_EQ(diskOfPath("\\\\.\\PHYSICALDRIVE3"), std::size_t(3));
+    for (const char* other : {"\\\\.\\PhysicalDrive", "\\\\.\\PhysicalDrive01", "\\\\.\\PhysicalDrive1x",
+                              "\\\\.\\PhysicalDrive-1", "\\\\.\\PhysicalDrive1000000000", "\\\\.\\C:"}) {
+        EXPECT_EQ(diskOfPath(other), std::nullopt) << other;
+    }
+}
+
 TEST(PhysicalDriveCount, StopsAtTheFirstDiskThatDoesNotOpen) {
     InstrumentedMachine machine(describe(R"({"disks": [{}, {}, {"opens": false}, {}]})"));
     machine.keepLog();

@@ -6,7 +6,6 @@
 // holds none of it.
 #pragma once
 
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -14,7 +13,7 @@
 #include <vector>
 
 #include "device_platform.h"
-#include "text_match.h"
+#include "probes.h"
 #include "wmi_platform.h"
 
 namespace korvel::test {
@@ -74,7 +73,7 @@ public:
         const DeviceHandle handle = devices_.createFile(path, access);
         if (handle == invalidDeviceHandle()) return handle;
         ++held_.handles;
-        if (const int disk = diskOf(path); disk >= 0) disks_[handle] = disk;
+        if (const auto disk = diskOfPath(path)) disks_[handle] = static_cast<int>(*disk);
         return handle;
     }
     bool deviceIoControl(DeviceHandle handle, uint32_t code, void* out, uint32_t outSize) override {
@@ -197,12 +196,6 @@ private:
     HResult succeeded(const char* call, HResult result, const ComObject* object) {
         obtained(result, object);
         return result == S_OK && *object != nullptr && successCodeFor ? successCodeFor(call) : result;
-    }
-    // N of "\\.\PhysicalDriveN", else -1.
-    static int diskOf(const std::string& path) {
-        const std::string prefix = "\\\\.\\physicaldrive";
-        if (path.size() <= prefix.size() || !asciiEqualsIgnoreCase(path.substr(0, prefix.size()), prefix)) return -1;
-        return std::atoi(path.c_str() + prefix.size());
     }
 
     DevicePlatform& devices_;
