@@ -23,18 +23,12 @@ import zipfile
 import pinned
 import release_description as release
 import release_key
+import release_zip
 import sbom
 
 PAYLOAD_TYPE = "application/vnd.in-toto+json"
 STATEMENT_TYPE = "https://in-toto.io/Statement/v1"
 PREDICATE_TYPE = "https://slsa.dev/provenance/v1"
-
-
-def _zip_members(path):
-    with zipfile.ZipFile(path) as archive:
-        names = archive.namelist()
-        top = names[0][:names[0].index("/") + 1]
-        return {name[len(top):]: archive.read(name) for name in names}
 
 
 def _pins(buildinfo):
@@ -67,7 +61,8 @@ def statement(release_dir, dist_dir):
     for arch in release.ARCHES:
         with open(os.path.join(release_dir, release.zip_name(arch, True)), "rb") as f:
             subjects.append({"name": release.zip_name(arch, True), "digest": {"sha256": hashlib.sha256(f.read()).hexdigest()}})
-        unsigned = _zip_members(os.path.join(dist_dir, release.zip_name(arch, False)))
+        with zipfile.ZipFile(os.path.join(dist_dir, release.zip_name(arch, False))) as archive:
+            unsigned, _ = release_zip.members(archive)
         parts, _, commit, _ = sbom.parts_of(unsigned[release.sbom_names(arch)[1]])
         libraries += parts
         commits.add(commit)

@@ -184,11 +184,6 @@ def signed(unsigned_zip, programs_dir, out, seal):
     write_beside(out, described)
 
 
-def sums_text(digests):
-    """A signed release's SHA256SUMS of name -> hex digest, sorted by name."""
-    return checksums.sums_text(sorted(digests.items()))
-
-
 def write_sums(folder_path):
     """SHA256SUMS over the other files of a signed release."""
     checksums.write(folder_path, sorted(release_files()[:-1]))
