@@ -272,13 +272,19 @@ class Verifier:
                     f"{' against ' + shown(self.ca) if self.ca else ' under the certificate it carries'}")
         return signed, sig
 
+    @functools.cached_property
+    def signer_public_key(self):
+        """The public key of the programs' signing certificate in a file, made once (None when openssl cannot
+        read the certificate); the programs are checked first."""
+        public = os.path.join(self.work, "signer.pub")
+        return public if self.openssl("x509", "-inform", "DER", "-in", self.scratch("signer.der", self.signer_der),
+                                      "-noout", "-pubkey", "-out", public) else None
+
     def verifies(self, signature, data):
         """An RS256 signature over data verifies under the programs' signing certificate."""
-        public = os.path.join(self.work, "signer.pub")
-        return (self.openssl("x509", "-inform", "DER", "-in", self.scratch("signer.der", self.signer_der), "-noout",
-                             "-pubkey", "-out", public) and
-                self.openssl("dgst", "-sha256", "-verify", public, "-signature", self.scratch("signed.sig", signature),
-                             self.scratch("signed.bin", data)))
+        return self.signer_public_key is not None and self.openssl(
+            "dgst", "-sha256", "-verify", self.signer_public_key, "-signature", self.scratch("signed.sig", signature),
+            self.scratch("signed.bin", data))
 
     def sbom_signature(self, name, data):
         """The publisher's JSF signature of a CycloneDX document, when it is there and verifies; else a FAIL
@@ -318,11 +324,9 @@ class Verifier:
             inside = zip_member(self.release.read(name, MAX_FILE), cyclonedx)
         except (ValueError, KeyError, zipfile.BadZipFile):
             return self.report(False, name, "is not a zip that can be read")
-        if inside is None or not self.sbom_signature(f"{name}: {cyclonedx}", inside):
-            if inside is None:
-                self.report(False, name, f"holds no {cyclonedx}")
-            return
-        if not beside:
+        if inside is None:
+            return self.report(False, name, f"holds no {cyclonedx}")
+        if not self.sbom_signature(f"{name}: {cyclonedx}", inside) or not beside:
             return
         folder = os.path.join(self.work, release_description.build_folder(arch))
         os.makedirs(folder)
