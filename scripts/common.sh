@@ -1,19 +1,9 @@
 # Shared by build.sh, test.sh and fuzz.sh: installs what is missing and builds presets.
 
 # A value of release.conf, what a release is: release_value KEY [ARCH], with {name}, {version} and {arch}
-# put in.
-RELEASE_CONF="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/release.conf"
-release_value() {
-    local line value=""
-    while IFS= read -r line; do
-        [[ $line =~ ^[[:space:]]*([a-z-]+)[[:space:]]*=[[:space:]]*(.*[^[:space:]])[[:space:]]*$ ]] || continue
-        [ "${BASH_REMATCH[1]}" = "$1" ] && { value=${BASH_REMATCH[2]}; break; }
-    done < "$RELEASE_CONF"
-    [ -n "$value" ] || { echo "release.conf has no $1" >&2; return 1; }
-    [[ $value == *"{name}"* ]] && value=${value//\{name\}/$(release_value name)}
-    [[ $value == *"{version}"* ]] && value=${value//\{version\}/$(release_value version)}
-    echo "${value//\{arch\}/${2:-}}"
-}
+# put in, as the Python scripts read it.
+RELEASE_DESCRIPTION="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/release_description.py"
+release_value() { "$RELEASE_DESCRIPTION" value "$@"; }
 
 # Debian packages the project needs, with a file each one provides.
 REQUIRED_PACKAGES=(

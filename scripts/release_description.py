@@ -1,11 +1,17 @@
+#!/usr/bin/python3
 """What a release is, from release.conf at the checkout's root, read as it
 stands: the version, the architectures, the programs, and the name of every
 file a release holds; and who publishes it, from publisher.conf beside it.
 The scripts that build, sign and verify a release, and the suites, all learn
-it here."""
+it here; the shell scripts through release_value (scripts/common.sh):
+
+  release_description.py value KEY [ARCH]
+      prints the value of KEY with {name}, {version} and {arch} put in; else
+      one line on stderr and exit code 1"""
 import functools
 import os
 import re
+import sys
 from typing import NamedTuple
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -123,3 +129,19 @@ def release_files():
         files += [f"{build_folder(arch)}/{name}{suffix}" for name in PROGRAMS for suffix in ("", ".sig")]
         files += [zip_name(arch, True)] + sbom_names(arch)
     return files + [PROVENANCE, SUMS]
+
+
+def main(argv):
+    if len(argv) not in (3, 4) or argv[1] != "value":
+        print(__doc__, file=sys.stderr)
+        return 2
+    try:
+        print(value(*argv[2:]))
+    except (OSError, ValueError) as error:
+        print(error, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
