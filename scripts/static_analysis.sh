@@ -24,18 +24,16 @@ tidy build/linux "$linux_sources" build/clang-tidy.log || status=1
 tidy build/analysis-windows "$windows_sources" build/clang-tidy-windows.log || status=1
 
 echo "cppcheck"
-checks=(--enable=warning,style,performance,portability --inline-suppr --error-exitcode=1 --quiet --std=c++17
-        --suppress='*:/usr/*')
-if ! cppcheck --project="$linux_db" "${checks[@]}" -i tests > build/cppcheck.log 2>&1; then
-    cat build/cppcheck.log
-    status=1
-fi
+check() {  # COMPILE_DB LOG OPTIONS...
+    local db=$1 log=$2
+    shift 2
+    cppcheck --project="$db" --enable=warning,style,performance,portability --inline-suppr --error-exitcode=1 \
+        --quiet --std=c++17 --suppress='*:/usr/*' "$@" > "$log" 2>&1 || { cat "$log"; return 1; }
+}
+check "$linux_db" build/cppcheck.log -i tests || status=1
 # The replay shim's answers keep the signatures of the Win32 functions and COM methods they stand in for.
-if ! cppcheck --project="$windows_db" --platform=win64 "${checks[@]}" \
-        --suppress='constParameter:*replay/replay_com.cpp' --suppress='constParameter:*replay/replay_kernel32.cpp' \
-        > build/cppcheck-windows.log 2>&1; then
-    cat build/cppcheck-windows.log
+check "$windows_db" build/cppcheck-windows.log --platform=win64 \
+    --suppress='constParameter:*replay/replay_com.cpp' --suppress='constParameter:*replay/replay_kernel32.cpp' ||
     status=1
-fi
 [ "$status" -eq 0 ] && echo "static analysis: no finding"
 exit "$status"
