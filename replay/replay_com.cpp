@@ -242,32 +242,21 @@ Vtable makeVtable() {
     return table;
 }
 
+// The vtable of an object that answers IUnknown and the one method the query calls on it.
+template <class Interface, class Vtable, class Method>
+Vtable vtableAnswering(Method Vtable::*slot, Method method) {
+    Vtable table = makeVtable<Vtable, Interface>();
+    table.*slot = method;
+    return table;
+}
+
 const void* vtableOf(Kind kind) {
-    static const IWbemLocatorVtbl locator = [] {
-        auto table = makeVtable<IWbemLocatorVtbl, IWbemLocator>();
-        table.ConnectServer = &connectServer;
-        return table;
-    }();
-    static const IWbemServicesVtbl services = [] {
-        auto table = makeVtable<IWbemServicesVtbl, IWbemServices>();
-        table.CreateInstanceEnum = &createInstanceEnum;
-        return table;
-    }();
-    static const IClientSecurityVtbl security = [] {
-        auto table = makeVtable<IClientSecurityVtbl, IClientSecurity>();
-        table.SetBlanket = &setBlanket;
-        return table;
-    }();
-    static const IEnumWbemClassObjectVtbl enumerator = [] {
-        auto table = makeVtable<IEnumWbemClassObjectVtbl, IEnumWbemClassObject>();
-        table.Next = &next;
-        return table;
-    }();
-    static const IWbemClassObjectVtbl instance = [] {
-        auto table = makeVtable<IWbemClassObjectVtbl, IWbemClassObject>();
-        table.Get = &get;
-        return table;
-    }();
+    static const auto locator = vtableAnswering<IWbemLocator>(&IWbemLocatorVtbl::ConnectServer, &connectServer);
+    static const auto services =
+        vtableAnswering<IWbemServices>(&IWbemServicesVtbl::CreateInstanceEnum, &createInstanceEnum);
+    static const auto security = vtableAnswering<IClientSecurity>(&IClientSecurityVtbl::SetBlanket, &setBlanket);
+    static const auto enumerator = vtableAnswering<IEnumWbemClassObject>(&IEnumWbemClassObjectVtbl::Next, &next);
+    static const auto instance = vtableAnswering<IWbemClassObject>(&IWbemClassObjectVtbl::Get, &get);
     switch (kind) {
     case Kind::kLocator: return &locator;
     case Kind::kServices: return &services;
